@@ -1,0 +1,312 @@
+// ExactFloat: a binary floating-point number with an arbitrary-length integer
+// mantissa.
+//
+// Sums, differences and products of ExactFloat values are exact. A result is
+// rounded only when the caller asks for it, with one of six rounding modes.
+// Values convert to double, to saturated 64-bit integers and to exact decimal
+// text, and the free functions of this header mirror <cmath>, so that numeric
+// code written for double can run on exact values:
+//
+//   using nurvik::lattis::ExactFloat;
+//   ExactFloat a = 0.1, b = 0.2;               // exactly the two doubles
+//   ExactFloat sum = a + b;                    // exact, 54 bits
+//   double d = sum.ToDouble();                 // 0.30000000000000004
+//   std::string s = sum.ToString();            // 17 significant digits
+//
+// Like a double, a value is a normal number, a signed zero, a signed infinity
+// or NaN, and operations on special values follow the IEEE 754 rules. Unlike a
+// double, a normal value carries as many mantissa bits as its computation
+// produced, up to kMaxPrec, with binary exponents exp() between kMinExp and
+// kMaxExp. Past these limits a result saturates: below the exponent range it
+// becomes a signed zero (there are no subnormals), above it a signed infinity,
+// and a mantissa longer than kMaxPrec bits gives NaN.
+//
+// Costs: a value holds its mantissa inline (no allocation for zero, infinity,
+// NaN). Sums cost O(n) in the bit length of the aligned operands, so the gap
+// between exponents counts; products cost one Karatsuba multiplication of the
+// mantissas. Comparisons never shift a mantissa unless the two values have the
+// same exp(). Rounding and conversion to double are O(n).
+//
+// Thread safety: no global state. Distinct values may be used from different
+// threads at once, and one value may be read from many threads at once.
+//
+// Failures of the big-integer library (out of memory) end the process through
+// a glog fatal check; no operation throws or returns an error code.
+
+#ifndef NURVIK_LATTIS_MATH_EXACTFLOAT_H_
+#define NURVIK_LATTIS_MATH_EXACTFLOAT_H_
+
+#include <openssl/bn.h>
+
+#include <cstddef>
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+namespace nurvik::lattis {
+
+// The owning holder of one BIGNUM, stored in place so that a value needs no
+// allocation beyond the digits. Not copyable: ExactFloat copies the contents.
+class BigNum {
+ public:
+  BigNum() { BN_init(&bn_); }
+  ~BigNum() { BN_free(&bn_); }
+  BigNum(const BigNum&) = delete;
+  BigNum& operator=(const BigNum&) = delete;
+
+  BIGNUM* get() { return &bn_; }
+  const BIGNUM* get() const { return &bn_; }
+
+  // Exchanges the digit storage of two holders; O(1), never allocates.
+  void Swap(BigNum& other) noexcept {
+    BIGNUM tmp = bn_;
+    bn_ = other.bn_;
+    other.bn_ = tmp;
+  }
+
+ private:
+  BIGNUM bn_;
+};
+
+class ExactFloat {
+ public:
+  // The smallest and largest exp() of a normal value: magnitudes lie in
+  // [2^(kMinExp-1), 2^kMaxExp).
+  static constexpr int kMinExp = -200000000;
+  static constexpr int kMaxExp = 200000000;
+  // The largest number of mantissa bits of a normal value.
+  static constexpr int kMaxPrec = 67108864;
+  // bn_exp_ codes of the special states: the three largest ints, so that
+  // "normal" is the single test bn_exp_ < kExpZero.
+  static constexpr int kExpZero = 2147483645;
+  static constexpr int kExpInfinity = 2147483646;
+  static constexpr int kExpNaN = 2147483647;
+  // Mantissa bits of a double.
+  static constexpr int kDoubleMantissaBits = 53;
+
+  // Rounding directions. Rounding works on the magnitude: the kept bits are
+  // truncated, then incremented by one unit when the mode says so. Any other
+  // value is treated as kRoundTiesToEven.
+  enum RoundingMode {
+    kRoundTiesToEven,        // to nearest, ties to the even neighbour
+    kRoundTiesAwayFromZero,  // to nearest, ties away from zero
+    kRoundTowardZero,        // truncation
+    kRoundAwayFromZero,      // up in magnitude whenever bits are dropped
+    kRoundTowardPositive,    // toward +infinity
+    kRoundTowardNegative,    // toward -infinity
+  };
+
+  // Positive zero.
+  ExactFloat() : sign_(1), bn_exp_(kExpZero) {}
+
+  // The exact value of v, signed zeros and infinities included. Every NaN,
+  // whatever its sign bit or payload, becomes the one NaN with sign_bit() false.
+  ExactFloat(double v);  // NOLINT(runtime/explicit): exact, so implicit
+
+  // The exact value of v; 0 gives positive zero.
+  ExactFloat(int v);  // NOLINT(runtime/explicit): exact, so implicit
+
+  // Copies cost O(prec()); moves are O(1) and leave the source a positive zero.
+  ExactFloat(const ExactFloat& b);
+  ExactFloat& operator=(const ExactFloat& b);
+  ExactFloat(ExactFloat&& b) noexcept;
+  ExactFloat& operator=(ExactFloat&& b) noexcept;
+  ~ExactFloat() = default;
+
+  // Special values. Signs are +1 or -1.
+  static ExactFloat SignedZero(int sign);
+  static ExactFloat Infinity(int sign);
+  static ExactFloat NaN();
+
+  // The number of significant mantissa bits; 0 for zero, infinity and NaN.
+  int prec() const;
+  // For a normal value, the magnitude lies in [2^(exp()-1), 2^exp()).
+  // Meaningful only for normal values.
+  int exp() const { return bn_exp_ + prec(); }
+
+  bool is_zero() const { return bn_exp_ == kExpZero; }
+  bool is_inf() const { return bn_exp_ == kExpInfinity; }
+  bool is_nan() const { return bn_exp_ == kExpNaN; }
+  bool is_normal() const { return bn_exp_ < kExpZero; }
+  bool is_finite() const { return bn_exp_ <= kExpZero; }
+  // True for every negative value, -0, -inf and a NaN made negative by
+  // negation or copysign.
+  bool sign_bit() const { return sign_ < 0; }
+  // -1, 0 or +1; 0 for both zeros and for NaN.
+  int sgn() const { return is_zero() || is_nan() ? 0 : sign_; }
+
+  // The value rounded in direction `mode` to an integer multiple of
+  // 2^bit_exp. Special values come back unchanged; a rounded result past the
+  // exponent range becomes a signed infinity or zero. Every int is accepted.
+  // O(prec()).
+  ExactFloat RoundToPowerOf2(int bit_exp, RoundingMode mode) const;
+
+  // The value rounded in direction `mode` to at most max_prec significant
+  // bits (for max_prec <= 0: zero or the single power of two
+  // 2^(exp() - max_prec)). O(prec()).
+  ExactFloat RoundToMaxPrec(int max_prec, RoundingMode mode) const;
+
+  // The nearest double, ties to even; out-of-range magnitudes give signed
+  // infinity or zero. Values below 2^-1022 with more than 53 bits are rounded
+  // twice (to 53 bits, then to the subnormal grid). No allocation for values of
+  // at most 53 bits.
+  double ToDouble() const;
+
+  // The value rounded to an integer in direction `mode`, saturated: NaN gives
+  // the largest T, magnitudes of 2^63 or more give the limit of their sign.
+  // Instantiated for long and long long.
+  template <class T>
+  T ToInteger(RoundingMode mode) const;
+
+  // The exact value of a_sign*|a| + b_sign*|b| (signs are +1 or -1); a NaN
+  // operand comes back as stored, `a` first. Exact cancellation gives +0.
+  // Cost O(prec + exponent gap).
+  static ExactFloat SignedSum(int a_sign, const ExactFloat* a, int b_sign,
+                              const ExactFloat* b);
+
+  // A copy with the opposite sign, in every state (NaN included).
+  ExactFloat operator-() const;
+
+  // |*this| < |b|. Neither may be NaN.
+  bool UnsignedLess(const ExactFloat& b) const;
+  // The sign of |*this| - |b| as negative, zero or positive. Both must be
+  // normal with bn_exp_ >= b.bn_exp_. Allocates one aligned copy of *this.
+  int ScaleAndCompare(const ExactFloat& b) const;
+
+  // Replaces *digits with the significant decimal digits of |*this|, rounded
+  // half to even to at most max_digits digits (no trailing zeros, first digit
+  // not zero) and returns E such that |*this| ~= 0.d1d2...dk * 10^E.
+  // Cost grows with max_digits and prec(), not with the length of the whole
+  // decimal expansion. A max_digits below 1 is taken as 1. Zero, infinity and
+  // NaN, which have no digits, give "0" with E = 0.
+  int GetDecimalDigits(int max_digits, std::string* digits) const;
+
+  // ceil(prec * log10(2)) + 1: the decimal digits that show a mantissa of
+  // `prec` bits.
+  static int NumSignificantDigitsForPrec(int prec);
+
+  // Text with max(10, NumSignificantDigitsForPrec(prec())) significant digits:
+  // positional for magnitudes in [1e-4, 10^digits), otherwise d.ddde+N.
+  // Special values: "nan", "0", "-0", "inf", "-inf".
+  std::string ToString() const;
+  // Text with at most max_digits significant digits (below 1 taken as 1).
+  std::string ToStringWithMaxDigits(int max_digits) const;
+  // ToString() followed by "<prec()>", distinct for values of distinct
+  // precision.
+  std::string ToUniqueString() const;
+
+  // Ends the process with "Unimplemented ExactFloat method called".
+  [[noreturn]] static void Unimplemented();
+
+ private:
+  friend ExactFloat operator*(const ExactFloat& a, const ExactFloat& b);
+  friend bool operator==(const ExactFloat& a, const ExactFloat& b);
+  friend bool operator<(const ExactFloat& a, const ExactFloat& b);
+  friend ExactFloat abs(const ExactFloat& a);
+  friend ExactFloat copysign(const ExactFloat& a, const ExactFloat& b);
+  friend ExactFloat fmax(const ExactFloat& a, const ExactFloat& b);
+  friend ExactFloat fmin(const ExactFloat& a, const ExactFloat& b);
+  friend ExactFloat ldexp(const ExactFloat& a, int exp);
+  friend struct std::hash<ExactFloat>;
+
+  void set_zero(int sign);
+  void set_inf(int sign);
+  void set_nan();
+  void set_sign(int sign) { sign_ = sign; }
+  // Brings a freshly computed result into normal form: odd mantissa, exp()
+  // within range (else signed zero or infinity), prec() <= kMaxPrec (else NaN).
+  void Canonicalize();
+  // Exact conversion of a value of at most 53 bits (ToDouble's last step).
+  double ToDoubleHelper() const;
+  // Sets the mantissa to |v|; the magnitude of every int64 but INT64_MIN fits.
+  void SetMantissaMagnitude(int64_t v);
+  // GetDecimalDigits on the whole exact decimal expansion.
+  int GetDecimalDigitsExact(int max_digits, std::string* digits) const;
+
+  int sign_;    // +1 or -1, in every state
+  int bn_exp_;  // exponent of the mantissa's lowest bit, or a state code
+  BigNum bn_;   // magnitude of the mantissa; 0 for special values
+};
+
+// Exact sum, difference and product (see SignedSum for the rules).
+ExactFloat operator+(const ExactFloat& a, const ExactFloat& b);
+ExactFloat operator-(const ExactFloat& a, const ExactFloat& b);
+ExactFloat operator*(const ExactFloat& a, const ExactFloat& b);
+
+inline ExactFloat& operator+=(ExactFloat& a, const ExactFloat& b) {
+  return a = a + b;
+}
+inline ExactFloat& operator-=(ExactFloat& a, const ExactFloat& b) {
+  return a = a - b;
+}
+inline ExactFloat& operator*=(ExactFloat& a, const ExactFloat& b) {
+  return a = a * b;
+}
+
+// Exact comparisons, IEEE style: the zeros are equal, and every comparison
+// with a NaN is false except !=.
+bool operator==(const ExactFloat& a, const ExactFloat& b);
+bool operator<(const ExactFloat& a, const ExactFloat& b);
+inline bool operator!=(const ExactFloat& a, const ExactFloat& b) {
+  return !(a == b);
+}
+inline bool operator<=(const ExactFloat& a, const ExactFloat& b) {
+  return a < b || a == b;
+}
+inline bool operator>(const ExactFloat& a, const ExactFloat& b) {
+  return b < a;
+}
+inline bool operator>=(const ExactFloat& a, const ExactFloat& b) {
+  return b <= a;
+}
+
+// Sign and selection, as in <cmath>. None of them rounds. fmax and fmin pass
+// a single NaN operand over and give +0 and -0 for opposite zeros; fdim's
+// zero is always +0.
+ExactFloat abs(const ExactFloat& a);
+ExactFloat fabs(const ExactFloat& a);
+ExactFloat copysign(const ExactFloat& a, const ExactFloat& b);
+ExactFloat fmax(const ExactFloat& a, const ExactFloat& b);
+ExactFloat fmin(const ExactFloat& a, const ExactFloat& b);
+ExactFloat fdim(const ExactFloat& a, const ExactFloat& b);
+
+// Integral rounding with a fixed direction (never the floating-point
+// environment's): ceil up, floor down, trunc toward zero, round ties away
+// from zero, rint ties to even. Exact and unbounded.
+ExactFloat ceil(const ExactFloat& a);
+ExactFloat floor(const ExactFloat& a);
+ExactFloat trunc(const ExactFloat& a);
+ExactFloat round(const ExactFloat& a);
+ExactFloat rint(const ExactFloat& a);
+// Saturated conversions to 64-bit integers (see ExactFloat::ToInteger);
+// lrint and llrint round ties to even, lround and llround away from zero.
+long lrint(const ExactFloat& a);        // NOLINT(runtime/int)
+long lround(const ExactFloat& a);       // NOLINT(runtime/int)
+long long llrint(const ExactFloat& a);  // NOLINT(runtime/int)
+long long llround(const ExactFloat& a);  // NOLINT(runtime/int)
+
+// a * 2^exp, exactly, for every int: past the exponent range the result is a
+// signed zero or infinity. O(prec()) for the copy; the mantissa is not shifted.
+ExactFloat ldexp(const ExactFloat& a, int exp);
+// As ldexp, for every long.
+ExactFloat scalbln(const ExactFloat& a, long exp);  // NOLINT(runtime/int)
+// The fraction of a in [0.5, 1) with a's sign; *exp receives a.exp(). For
+// zero, infinity and NaN, *exp is 0 and a comes back unchanged.
+ExactFloat frexp(const ExactFloat& a, int* exp);
+// exp() - 1; INT_MIN for zero and NaN, INT_MAX for infinity.
+int ilogb(const ExactFloat& a);
+// exp() - 1 as a value; -inf for zero, +inf for infinity, NaN unchanged.
+ExactFloat logb(const ExactFloat& a);
+
+// Writes a.ToString().
+std::ostream& operator<<(std::ostream& os, const ExactFloat& a);
+
+}  // namespace nurvik::lattis
+
+// Consistent with ==: equal values (both zeros among them) hash alike.
+template <>
+struct std::hash<nurvik::lattis::ExactFloat> {
+  size_t operator()(const nurvik::lattis::ExactFloat& a) const noexcept;
+};
+
+#endif  // NURVIK_LATTIS_MATH_EXACTFLOAT_H_
