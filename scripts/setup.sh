@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build needs, skipping those already
 # present. Usage: scripts/setup.sh [core|test|bench]...  (default: core)
-#   core   compiler, CMake, git, BoringSSL, glog, GoogleTest
-#   test   core + MPFR, GMP, clang with libFuzzer and sanitizer runtimes
+#   core   compiler, CMake, git, BoringSSL, glog; GoogleTest, MPFR and GMP
+#          for the tests that the regular build includes
+#   test   core + clang with libFuzzer and sanitizer runtimes
 #   bench  core + Google Benchmark, MPFR, GMP, Boost headers, python3
 # Runs apt-get as root, or through sudo.
 set -euo pipefail
 
 core=(g++ make cmake git pkg-config android-libboringssl-dev
-      libgoogle-glog-dev libgtest-dev)
-test=(libmpfr-dev libgmp-dev clang-14 libclang-rt-14-dev)
+      libgoogle-glog-dev libgtest-dev libmpfr-dev libgmp-dev)
+test=(clang-14 libclang-rt-14-dev)
 bench=(libbenchmark-dev libmpfr-dev libgmp-dev libboost-dev python3)
 
 wanted=("${core[@]}")
