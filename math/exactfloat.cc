@@ -12,7 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <ostream>
+#include <utility>
+#include <vector>
 
 namespace nurvik::lattis {
 
@@ -481,6 +484,18 @@ int ExactFloat::NumSignificantDigitsForPrec(int prec) {
 
 namespace {
 
+// Adds one to a decimal numeral; a carry out of the first digit makes it one
+// digit longer ("1" followed by zeros).
+void IncrementDecimal(std::string* digits) {
+  size_t i = digits->size();
+  while (i > 0 && (*digits)[i - 1] == '9') (*digits)[--i] = '0';
+  if (i == 0) {
+    digits->insert(0, "1");
+  } else {
+    ++(*digits)[i - 1];
+  }
+}
+
 // Rounds the decimal numeral `text` (no leading zero, length n) to its first
 // max_digits digits, half to even on the whole tail, into *digits. Returns the
 // number of digits dropped. A carry out of the first digit makes *digits one
@@ -498,15 +513,7 @@ int RoundDecimalText(const char* text, size_t n, size_t max_digits,
     const bool odd = ((*digits)[max_digits - 1] - '0') % 2 == 1;
     round_up = odd || strpbrk(text + max_digits + 1, "123456789") != nullptr;
   }
-  if (round_up) {
-    size_t i = max_digits;
-    while (i > 0 && (*digits)[i - 1] == '9') (*digits)[--i] = '0';
-    if (i == 0) {
-      digits->insert(0, "1");
-    } else {
-      ++(*digits)[i - 1];
-    }
-  }
+  if (round_up) IncrementDecimal(digits);
   return static_cast<int>(n - max_digits);
 }
 
@@ -519,6 +526,269 @@ int StripTrailingZeros(std::string* digits) {
   return dropped;
 }
 
+
+// Expansions of at most this many digits are formed whole (cheapest below
+// this length, measured); longer ones go through bounded scaling.
+constexpr int64_t kExactDecimalDigits = 2000;
+
+constexpr double kLog10Of2Wide = 0.30102999566398120;
+constexpr double kLog2Of10 = 3.3219280948873623;
+constexpr double kLog2Of5 = 2.3219280948873623;
+
+struct BnFree {
+  void operator()(BIGNUM* bn) const { BN_free(bn); }
+};
+using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
+
+BnPtr NewBn() {
+  BnPtr bn(BN_new());
+  CHECK(bn != nullptr);
+  return bn;
+}
+
+// Divisors of at most this many bits go to BN_div's schoolbook division,
+// faster there than Newton's reciprocal.
+constexpr int kNewtonBits = 1 << 14;
+// Products with an operand shorter than this many words go to BN_mul as is.
+constexpr int kBalanceWords = 32;
+
+int Words(const BIGNUM* a) { return (BN_num_bits(a) + BN_BITS2 - 1) / BN_BITS2; }
+
+// True when a has a nonzero bit below bit n.
+bool LowBitsNonzero(const BIGNUM* a, int n) {
+  return !BN_is_zero(a) && static_cast<int>(BN_count_low_zero_bits(a)) < n;
+}
+
+// *r = a * b; r may alias neither. BN_mul is Karatsuba only for operands of
+// nearly equal length, so the longer one is cut into pieces of the other's
+// length.
+void Mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
+  if (Words(a) < Words(b)) std::swap(a, b);
+  if (Words(b) < kBalanceWords || Words(a) - Words(b) <= 1) {
+    CHECK(BN_mul(r, a, b, ctx));
+    return;
+  }
+  const int cut = Words(b) * BN_BITS2;  // a = hi * 2^cut + lo
+  BnPtr hi = NewBn(), lo = NewBn(), t = NewBn();
+  CHECK(BN_rshift(hi.get(), a, cut));
+  CHECK(BN_lshift(t.get(), hi.get(), cut));
+  CHECK(BN_sub(lo.get(), a, t.get()));
+  Mul(t.get(), hi.get(), b, ctx);
+  CHECK(BN_lshift(t.get(), t.get(), cut));
+  Mul(hi.get(), lo.get(), b, ctx);
+  CHECK(BN_add(r, t.get(), hi.get()));
+}
+
+// *r = floor(2^(2n) / b) for b of n bits: a Newton step from the reciprocal of
+// b's top half doubles the correct bits; a final correction makes it exact.
+void Reciprocal(BIGNUM* r, const BIGNUM* b, BN_CTX* ctx) {
+  const int n = BN_num_bits(b);
+  BnPtr pow = NewBn(), t = NewBn(), u = NewBn();
+  BN_zero(pow.get());
+  CHECK(BN_set_bit(pow.get(), 2 * n));
+  if (n <= kNewtonBits) {
+    CHECK(BN_div(r, nullptr, pow.get(), b, ctx));
+    return;
+  }
+  const int h = n / 2 + 32;
+  CHECK(BN_rshift(t.get(), b, n - h));
+  Reciprocal(u.get(), t.get(), ctx);
+  CHECK(BN_lshift(r, u.get(), n - h));  // r ~ 2^(2n) / b, about h bits right
+  Mul(t.get(), b, r, ctx);              // r += r * (2^(2n) - b r) / 2^(2n)
+  CHECK(BN_sub(t.get(), pow.get(), t.get()));
+  Mul(u.get(), t.get(), r, ctx);
+  CHECK(BN_rshift(u.get(), u.get(), 2 * n));
+  CHECK(BN_add(r, r, u.get()));
+  Mul(t.get(), b, r, ctx);              // t = 2^(2n) - b r, brought into [0, b)
+  CHECK(BN_sub(t.get(), pow.get(), t.get()));
+  while (BN_is_negative(t.get())) {
+    CHECK(BN_sub_word(r, 1));
+    CHECK(BN_add(t.get(), t.get(), b));
+  }
+  while (BN_ucmp(t.get(), b) >= 0) {
+    CHECK(BN_add_word(r, 1));
+    CHECK(BN_sub(t.get(), t.get(), b));
+  }
+}
+
+// q = floor(a / b) and, unless rem is null, *rem = a mod b; q and rem alias
+// neither operand. recip is floor(2^(2n) / b) for b of n bits, or null.
+// Newton's quotient costs a few Karatsuba products instead of BN_div's
+// quadratic time; it needs a < 2^(2n).
+void DivFloor(BIGNUM* q, BIGNUM* rem, const BIGNUM* a, const BIGNUM* b,
+              const BIGNUM* recip, BN_CTX* ctx) {
+  const int n = BN_num_bits(b);
+  if (n <= kNewtonBits || static_cast<int>(BN_num_bits(a)) > 2 * n) {
+    CHECK(BN_div(q, rem, a, b, ctx));
+    return;
+  }
+  BnPtr own = NewBn(), t = NewBn();
+  if (recip == nullptr) {
+    Reciprocal(own.get(), b, ctx);
+    recip = own.get();
+  }
+  Mul(t.get(), a, recip, ctx);
+  CHECK(BN_rshift(q, t.get(), 2 * n));  // at most 2 below the quotient
+  Mul(own.get(), q, b, ctx);
+  CHECK(BN_sub(t.get(), a, own.get()));
+  while (BN_ucmp(t.get(), b) >= 0) {
+    CHECK(BN_add_word(q, 1));
+    CHECK(BN_sub(t.get(), t.get(), b));
+  }
+  if (rem != nullptr) CHECK(BN_copy(rem, t.get()));
+}
+
+// Decimal text of big integers in subquadratic time: split in halves by the
+// powers 10^(kChunkDigits * 2^i), each made once with its reciprocal, down to
+// pieces that BN_bn2dec converts.
+class DecimalWriter {
+ public:
+  explicit DecimalWriter(BN_CTX* ctx) : ctx_(ctx) {}
+
+  // Appends the digits of x (no leading zeros; "0" for zero).
+  void Append(const BIGNUM* x, std::string* out) {
+    const double digits = BN_num_bits(x) * kLog10Of2Wide + 1;
+    int level = -1;
+    while ((static_cast<double>(kChunkDigits) * 2) * (int64_t{1} << (level + 1)) < digits) {
+      ++level;
+    }
+    AppendLevel(x, 0, level, out);
+  }
+
+ private:
+  static constexpr size_t kChunkDigits = 256;
+
+  // x < 10^(2 * kChunkDigits * 2^level); pads with zeros to `width` digits.
+  void AppendLevel(const BIGNUM* x, size_t width, int level, std::string* out) {
+    if (level < 0) {
+      char* text = BN_bn2dec(x);
+      CHECK(text != nullptr);
+      const size_t n = strlen(text);
+      if (width > n) out->append(width - n, '0');
+      out->append(text, n);
+      OPENSSL_free(text);
+      return;
+    }
+    const size_t half = kChunkDigits << level;
+    BnPtr q = NewBn(), r = NewBn();
+    const BIGNUM* power = Power(level);  // also makes recips_[level]
+    DivFloor(q.get(), r.get(), x, power, recips_[level].get(), ctx_);
+    if (width == 0 && BN_is_zero(q.get())) {
+      AppendLevel(r.get(), 0, level - 1, out);
+      return;
+    }
+    AppendLevel(q.get(), width == 0 ? 0 : width - half, level - 1, out);
+    AppendLevel(r.get(), half, level - 1, out);
+  }
+
+  // 10^(kChunkDigits * 2^level), and its reciprocal when Newton uses it.
+  const BIGNUM* Power(int level) {
+    while (static_cast<int>(powers_.size()) <= level) {
+      BnPtr p = NewBn();
+      if (powers_.empty()) {
+        BnPtr ten = NewBn(), exp = NewBn();
+        CHECK(BN_set_word(ten.get(), 10));
+        CHECK(BN_set_word(exp.get(), kChunkDigits));
+        CHECK(BN_exp(p.get(), ten.get(), exp.get(), ctx_));
+      } else {
+        CHECK(BN_sqr(p.get(), powers_.back().get(), ctx_));
+      }
+      BnPtr recip;
+      if (static_cast<int>(BN_num_bits(p.get())) > kNewtonBits) {
+        recip = NewBn();
+        Reciprocal(recip.get(), p.get(), ctx_);
+      }
+      powers_.push_back(std::move(p));
+      recips_.push_back(std::move(recip));
+    }
+    return powers_[level].get();
+  }
+
+  BN_CTX* ctx_;
+  std::vector<BnPtr> powers_;
+  std::vector<BnPtr> recips_;
+};
+
+// lo * 2^*t <= 5^n <= hi * 2^*t with lo of about w bits: binary powering that
+// cuts both bounds after each step, lo down and hi up. Exact (lo == hi,
+// *t == 0) when 5^n has at most w bits.
+void PowerOf5Bounds(int64_t n, int64_t w, BIGNUM* lo, BIGNUM* hi, int64_t* t,
+                    BN_CTX* ctx) {
+  CHECK(BN_one(lo));
+  CHECK(BN_one(hi));
+  *t = 0;
+  for (int bit = 62; bit >= 0; --bit) {
+    if (BN_is_one(lo) && (n >> bit) == 0) continue;
+    CHECK(BN_sqr(lo, lo, ctx));
+    CHECK(BN_sqr(hi, hi, ctx));
+    *t *= 2;
+    if ((n >> bit) & 1) {
+      CHECK(BN_mul_word(lo, 5));
+      CHECK(BN_mul_word(hi, 5));
+    }
+    const int64_t cut = BN_num_bits(lo) - w;
+    if (cut > 0) {
+      CHECK(BN_rshift(lo, lo, static_cast<int>(cut)));
+      CHECK(BN_rshift(hi, hi, static_cast<int>(cut)));
+      CHECK(BN_add_word(hi, 1));
+      *t += cut;
+    }
+  }
+}
+
+// Multiplies lo and hi by 2^shift; a right shift rounds lo down and hi up,
+// and *sticky tells whether lo lost a nonzero bit.
+void ShiftBounds(BIGNUM* lo, BIGNUM* hi, int64_t shift, bool* sticky) {
+  if (shift >= 0) {
+    CHECK(BN_lshift(lo, lo, static_cast<int>(shift)));
+    CHECK(BN_lshift(hi, hi, static_cast<int>(shift)));
+    return;
+  }
+  const int n = static_cast<int>(-shift);
+  *sticky = *sticky || LowBitsNonzero(lo, n);
+  CHECK(BN_rshift(lo, lo, n));
+  CHECK(BN_rshift(hi, hi, n));
+  CHECK(BN_add_word(hi, 1));
+}
+
+// Bounds lo <= m * 2^e * 10^k * 2^f <= hi from m and 5^|k| cut to about w
+// bits. Returns whether nothing was cut; then lo is the floor of the product
+// and *sticky tells whether it dropped a nonzero fraction.
+bool ScaledBounds(const BIGNUM* m, int e, int64_t k, int f, int64_t w,
+                  BIGNUM* lo, BIGNUM* hi, bool* sticky, BN_CTX* ctx) {
+  const int64_t u = std::max<int64_t>(0, BN_num_bits(m) - w);
+  BnPtr m_lo = NewBn(), m_hi = NewBn(), p_lo = NewBn(), p_hi = NewBn();
+  CHECK(BN_rshift(m_lo.get(), m, static_cast<int>(u)));
+  CHECK(BN_copy(m_hi.get(), m_lo.get()));
+  if (u > 0) CHECK(BN_add_word(m_hi.get(), 1));
+  int64_t t = 0;
+  PowerOf5Bounds(std::abs(k), w, p_lo.get(), p_hi.get(), &t, ctx);
+  *sticky = false;
+  if (k >= 0) {  // m * 5^k * 2^(e + k + f)
+    Mul(lo, m_lo.get(), p_lo.get(), ctx);
+    Mul(hi, m_hi.get(), p_hi.get(), ctx);
+    ShiftBounds(lo, hi, u + t + e + k + f, sticky);
+  } else {  // m * 2^(e + k + f) / 5^-k
+    ShiftBounds(m_lo.get(), m_hi.get(), u - t + e + k + f, sticky);
+    BnPtr rem = NewBn();
+    DivFloor(lo, rem.get(), m_lo.get(), p_hi.get(), nullptr, ctx);
+    *sticky = *sticky || !BN_is_zero(rem.get());
+    DivFloor(hi, rem.get(), m_hi.get(), p_lo.get(), nullptr, ctx);
+    CHECK(BN_add_word(hi, 1));
+  }
+  return u == 0 && t == 0;
+}
+
+// log10 of m * 2^e, from m's leading 53 bits.
+double Log10Magnitude(const BIGNUM* m, int e) {
+  const int drop = std::max(0, static_cast<int>(BN_num_bits(m)) - 53);
+  BnPtr top = NewBn();
+  CHECK(BN_rshift(top.get(), m, drop));
+  uint64_t lead = 0;
+  CHECK(BN_get_u64(top.get(), &lead));
+  return std::log10(static_cast<double>(lead)) +
+         (static_cast<double>(e) + drop) * kLog10Of2Wide;
+}
 }  // namespace
 
 int ExactFloat::GetDecimalDigits(int max_digits, std::string* digits) const {
@@ -527,7 +797,14 @@ int ExactFloat::GetDecimalDigits(int max_digits, std::string* digits) const {
     *digits = "0";
     return 0;
   }
-  return GetDecimalDigitsExact(max_digits, digits);
+  // Decimal exponent, right or one off; the expansion has about
+  // e10 - min(bn_exp_, 0) digits.
+  const int e10 =
+      static_cast<int>(std::floor(Log10Magnitude(bn_.get(), bn_exp_))) + 1;
+  if (int64_t{e10} - std::min(bn_exp_, 0) <= kExactDecimalDigits) {
+    return GetDecimalDigitsExact(max_digits, digits);
+  }
+  return GetDecimalDigitsBounded(max_digits, e10, digits);
 }
 
 int ExactFloat::GetDecimalDigitsExact(int max_digits, std::string* digits) const {
@@ -556,6 +833,78 @@ int ExactFloat::GetDecimalDigitsExact(int max_digits, std::string* digits) const
   OPENSSL_free(text);
   s += StripTrailingZeros(digits);
   return static_cast<int>(digits->size()) + s;
+}
+
+int ExactFloat::GetDecimalDigitsBounded(int max_digits, int e10,
+                                        std::string* digits) const {
+  const BIGNUM* m = bn_.get();
+  const int e = bn_exp_;
+  // Digits past the whole expansion are zeros: capping the count there keeps
+  // 10^k within the big-integer size limit.
+  const int64_t length = int64_t{e10} - std::min(e, 0);
+  const int64_t d = std::min<int64_t>(max_digits, length + 2);
+  constexpr int kFracBits = 32;   // binary places kept below x's unit
+  constexpr int kGuardBits = 64;  // cut bounds stay this far below them
+  BN_CTX* ctx = BN_CTX_new();
+  CHECK(ctx != nullptr);
+  BnPtr lo = NewBn(), hi = NewBn(), kept = NewBn(), kept_hi = NewBn();
+  for (;;) {
+    // x = |value| * 10^k has d integer digits when e10 is right. Bound
+    // x * 2^kFracBits, doubling the working bits until its floor and the side
+    // of the half are certain; enough bits make the bounds exact.
+    const int64_t k = d - e10;
+    const int64_t exact_bits = std::max<int64_t>(
+        prec(), static_cast<int64_t>(std::abs(k) * kLog2Of5) + 2);
+    int64_t w = static_cast<int64_t>(d * kLog2Of10) + kFracBits + kGuardBits;
+    bool round_up = false;
+    for (;; w *= 2) {
+      bool sticky = false;
+      const bool exact = ScaledBounds(m, e, k, kFracBits,
+                                      std::min(w, exact_bits), lo.get(),
+                                      hi.get(), &sticky, ctx);
+      CHECK(BN_rshift(kept.get(), lo.get(), kFracBits));
+      const bool half = BN_is_bit_set(lo.get(), kFracBits - 1);
+      const bool above = LowBitsNonzero(lo.get(), kFracBits - 1) || sticky;
+      if (exact) {
+        round_up = half && (above || BN_is_odd(kept.get()));
+        break;
+      }
+      CHECK(BN_rshift(kept_hi.get(), hi.get(), kFracBits));
+      if (BN_cmp(kept.get(), kept_hi.get()) == 0) {
+        if (!BN_is_bit_set(hi.get(), kFracBits - 1)) break;  // below half
+        if (half && above) {
+          round_up = true;
+          break;
+        }
+      }
+      // An exact tie, which only x = m * 2^e / 10^(e+1) with 5^(e+1)
+      // dividing m can be, is settled without the whole power of 5.
+      if (e >= 0 && -k == int64_t{e} + 1 && (e + 1) * kLog2Of5 < prec()) {
+        BnPtr five = NewBn(), power = NewBn(), rem = NewBn();
+        CHECK(BN_set_word(five.get(), 5));
+        CHECK(BN_set_word(power.get(), e + 1));
+        CHECK(BN_exp(power.get(), five.get(), power.get(), ctx));
+        DivFloor(kept.get(), rem.get(), m, power.get(), nullptr, ctx);
+        if (BN_is_zero(rem.get())) {  // x = kept / 2, kept odd
+          CHECK(BN_rshift1(kept.get(), kept.get()));
+          round_up = BN_is_odd(kept.get());
+          break;
+        }
+      }
+    }
+    std::string text;
+    DecimalWriter(ctx).Append(kept.get(), &text);
+    if (static_cast<int64_t>(text.size()) != d) {  // e10 was one off
+      e10 += static_cast<int64_t>(text.size()) > d ? 1 : -1;
+      continue;
+    }
+    BN_CTX_free(ctx);
+    if (round_up) IncrementDecimal(&text);
+    const int e_out = e10 + static_cast<int>(text.size() - d);
+    StripTrailingZeros(&text);
+    *digits = std::move(text);
+    return e_out;
+  }
 }
 
 std::string ExactFloat::ToStringWithMaxDigits(int max_digits) const {

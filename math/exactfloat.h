@@ -222,6 +222,11 @@ class ExactFloat {
   void SetMantissaMagnitude(int64_t v);
   // GetDecimalDigits on the whole exact decimal expansion.
   int GetDecimalDigitsExact(int max_digits, std::string* digits) const;
+  // GetDecimalDigits from bounds on |*this| * 10^k cut to the digits asked
+  // for, refined only near a rounding boundary; e10 is the decimal exponent
+  // or one off.
+  int GetDecimalDigitsBounded(int max_digits, int e10,
+                              std::string* digits) const;
 
   int sign_;    // +1 or -1, in every state
   int bn_exp_;  // exponent of the mantissa's lowest bit, or a state code
