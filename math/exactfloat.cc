@@ -103,24 +103,37 @@ void ExactFloat::set_nan() {
 
 void ExactFloat::Canonicalize() {
   if (bn_exp_ >= kExpZero) return;
-  // exp() does not change when trailing zero bits move into the exponent.
-  const int e = exp();
-  if (e < kMinExp || BN_is_zero(bn_.get())) {
+  // One bit count serves every test: moving trailing zero bits into the
+  // exponent leaves exp() unchanged and shortens prec() by as many bits, and
+  // zero and infinity have prec() 0.
+  int p = prec();
+  const int e = bn_exp_ + p;
+  if (e < kMinExp || p == 0) {
     set_zero(sign_);
-  } else if (e > kMaxExp) {
-    set_inf(sign_);
-  } else if (!BN_is_odd(bn_.get())) {
-    const int shift = BN_count_low_zero_bits(bn_.get());
-    if (shift > 0) {
-      CHECK(BN_rshift(bn_.get(), bn_.get(), shift));
-      bn_exp_ += shift;
-    }
+    return;
   }
-  if (prec() > kMaxPrec) set_nan();
+  if (e > kMaxExp) {
+    set_inf(sign_);
+    return;
+  }
+  if (!BN_is_odd(bn_.get())) {
+    const int shift = BN_count_low_zero_bits(bn_.get());  // > 0: even, not 0
+    CHECK(BN_rshift(bn_.get(), bn_.get(), shift));
+    bn_exp_ += shift;
+    p -= shift;
+  }
+  if (p > kMaxPrec) set_nan();
 }
 
 // ---------------------------------------------------------------------------
 // Construction from machine numbers
+
+namespace {
+// The double grid: finite magnitudes lie below 2^kMaxDoubleExp, and every
+// double is a multiple of 2^kMinDoubleBitExp (the smallest subnormal).
+constexpr int kMaxDoubleExp = 1024;
+constexpr int kMinDoubleBitExp = -1074;
+}  // namespace
 
 ExactFloat::ExactFloat(double v) : sign_(std::signbit(v) ? -1 : 1), bn_exp_(0) {
   if (std::isnan(v)) {
@@ -133,10 +146,17 @@ ExactFloat::ExactFloat(double v) : sign_(std::signbit(v) ? -1 : 1), bn_exp_(0) {
     int e = 0;
     const double f = std::frexp(std::fabs(v), &e);
     const auto m = static_cast<uint64_t>(std::ldexp(f, kDoubleMantissaBits));
-    auto set_u64 = [](BIGNUM* bn, uint64_t v) { CHECK(BN_set_u64(bn, v)); };
-    set_u64(bn_.get(), m);
-    bn_exp_ = e - kDoubleMantissaBits;
-    Canonicalize();
+    if (m == 0) {
+      set_zero(sign_);
+    } else {
+      // Normal form without Canonicalize: the trailing zero bits move into
+      // the exponent on the machine word, and a double's exponent and 53 bits
+      // lie far inside the limits.
+      const int zeros = __builtin_ctzll(m);
+      auto set_u64 = [](BIGNUM* bn, uint64_t v) { CHECK(BN_set_u64(bn, v)); };
+      set_u64(bn_.get(), m >> zeros);
+      bn_exp_ = e - kDoubleMantissaBits + zeros;
+    }
   }
 }
 
@@ -152,17 +172,20 @@ void ExactFloat::SetMantissaMagnitude(int64_t v) {
 
 double ExactFloat::ToDoubleHelper() const {
   if (is_normal()) {
+    // Magnitudes of 2^1024 and more overflow here, not in ldexp, whose
+    // overflow result follows the floating-point environment.
+    if (exp() > kMaxDoubleExp) return sign_ < 0 ? -HUGE_VAL : HUGE_VAL;
     uint64_t m = 0;
     BN_get_u64(bn_.get(), &m);  // cannot fail: at most 53 bits
-    // ldexp rounds into the subnormal range and saturates; multiplying by
-    // the sign keeps the sign of such zeros and infinities.
+    // Exact for values on the double grid, which is all ToDouble passes in.
     return std::ldexp(static_cast<double>(m), bn_exp_) *
            static_cast<double>(sign_);
   }
   if (is_zero()) return sign_ < 0 ? -0.0 : 0.0;
   if (is_inf()) return sign_ < 0 ? -HUGE_VAL : HUGE_VAL;
   // The default quiet NaN, 0x7ff8000000000000, with the sign of sign_.
-  uint64_t bits = uint64_t{0x7ff8000000000000} | (sign_ < 0 ? uint64_t{1} << 63 : 0);
+  const uint64_t bits =
+      uint64_t{0x7ff8000000000000} | (sign_ < 0 ? uint64_t{1} << 63 : 0);
   double nan;
   memcpy(&nan, &bits, sizeof(nan));
   return nan;
@@ -226,8 +249,13 @@ ExactFloat ExactFloat::RoundToMaxPrec(int max_prec, RoundingMode mode) const {
 }
 
 double ExactFloat::ToDouble() const {
-  if (prec() <= kDoubleMantissaBits) return ToDoubleHelper();
-  return RoundToMaxPrec(kDoubleMantissaBits, kRoundTiesToEven).ToDoubleHelper();
+  // One rounding, to 53 bits or, below 2^-1022, to the subnormal grid
+  // 2^-1074: the scaling in ToDoubleHelper is then exact, so the result is
+  // the correctly rounded double whatever the floating-point environment.
+  if (!is_normal()) return ToDoubleHelper();
+  const int bit_exp = std::max(exp() - kDoubleMantissaBits, kMinDoubleBitExp);
+  if (bn_exp_ >= bit_exp) return ToDoubleHelper();  // already a double
+  return RoundToPowerOf2(bit_exp, kRoundTiesToEven).ToDoubleHelper();
 }
 
 template <class T>
@@ -281,21 +309,32 @@ long long llround(const ExactFloat& a) {  // NOLINT(runtime/int)
 
 ExactFloat ExactFloat::SignedSum(int a_sign, const ExactFloat* a, int b_sign,
                                  const ExactFloat* b) {
-  if (a->is_nan()) return *a;
-  if (b->is_nan()) return *b;
-  if (a->is_inf()) {
-    if (b->is_inf() && a_sign != b_sign) return NaN();
-    return Infinity(a_sign);
+  // Every path returns r, so that r is built in the caller's storage and
+  // never moved.
+  ExactFloat r;
+  if (a->is_nan() || b->is_nan()) {
+    r = a->is_nan() ? *a : *b;
+    return r;
   }
-  if (b->is_inf()) return Infinity(b_sign);
+  if (a->is_inf() || b->is_inf()) {
+    if (!a->is_inf()) {
+      r.set_inf(b_sign);
+    } else if (b->is_inf() && a_sign != b_sign) {
+      r.set_nan();
+    } else {
+      r.set_inf(a_sign);
+    }
+    return r;
+  }
   if (a->is_zero() || b->is_zero()) {
     if (a->is_normal() || b->is_normal()) {
       const bool a_normal = a->is_normal();
-      ExactFloat r = a_normal ? *a : *b;
+      r = a_normal ? *a : *b;
       r.sign_ = a_normal ? a_sign : b_sign;
-      return r;
+    } else {
+      r.set_zero(a_sign == b_sign ? a_sign : 1);
     }
-    return SignedZero(a_sign == b_sign ? a_sign : 1);
+    return r;
   }
 
   // Both normal. Align the operand with the larger exponent (a) to the
@@ -304,7 +343,6 @@ ExactFloat ExactFloat::SignedSum(int a_sign, const ExactFloat* a, int b_sign,
     std::swap(a, b);
     std::swap(a_sign, b_sign);
   }
-  ExactFloat r;
   if (a->bn_exp_ > b->bn_exp_) {
     CHECK(BN_lshift(r.bn_.get(), a->bn_.get(), a->bn_exp_ - b->bn_exp_));
     a = &r;  // from here on, a's mantissa is the aligned copy in r
@@ -346,13 +384,26 @@ ExactFloat ExactFloat::operator-() const {
 
 ExactFloat operator*(const ExactFloat& a, const ExactFloat& b) {
   const int s = a.sign_ * b.sign_;
-  if (a.is_nan()) return a;
-  if (b.is_nan()) return b;
-  if (a.is_inf()) return b.is_zero() ? ExactFloat::NaN() : ExactFloat::Infinity(s);
-  if (b.is_inf()) return a.is_zero() ? ExactFloat::NaN() : ExactFloat::Infinity(s);
-  if (a.is_zero() || b.is_zero()) return ExactFloat::SignedZero(s);
-
+  // Every path returns r, so that r is built in the caller's storage and
+  // never moved.
   ExactFloat r;
+  if (a.is_nan() || b.is_nan()) {
+    r = a.is_nan() ? a : b;
+    return r;
+  }
+  if (a.is_inf() || b.is_inf()) {
+    if (a.is_zero() || b.is_zero()) {
+      r.set_nan();
+    } else {
+      r.set_inf(s);
+    }
+    return r;
+  }
+  if (a.is_zero() || b.is_zero()) {
+    r.set_zero(s);
+    return r;
+  }
+
   r.sign_ = s;
   r.bn_exp_ = a.bn_exp_ + b.bn_exp_;  // both in normal range: cannot overflow
   BN_CTX* ctx = BN_CTX_new();

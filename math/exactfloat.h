@@ -23,8 +23,9 @@
 //
 // Costs: a value holds its mantissa inline (no allocation for zero, infinity,
 // NaN). Sums cost O(n) in the bit length of the aligned operands, so the gap
-// between exponents counts; products cost one Karatsuba multiplication of the
-// mantissas. Comparisons never shift a mantissa unless the two values have the
+// between exponents counts. A product of mantissas of similar length costs
+// one Karatsuba multiplication; BoringSSL multiplies mantissas of different
+// lengths by the schoolbook method, O(n*m). Comparisons never shift a mantissa unless the two values have the
 // same exp(). Rounding and conversion to double are O(n).
 //
 // Thread safety: no global state. Distinct values may be used from different
@@ -146,10 +147,10 @@ class ExactFloat {
   // 2^(exp() - max_prec)). O(prec()).
   ExactFloat RoundToMaxPrec(int max_prec, RoundingMode mode) const;
 
-  // The nearest double, ties to even; out-of-range magnitudes give signed
-  // infinity or zero. Values below 2^-1022 with more than 53 bits are rounded
-  // twice (to 53 bits, then to the subnormal grid). No allocation for values of
-  // at most 53 bits.
+  // The nearest double, ties to even, rounded once (also into the subnormal
+  // range) and whatever the floating-point environment's rounding mode;
+  // magnitudes that round to 2^1024 or more give a signed infinity. No
+  // allocation for values that are already doubles.
   double ToDouble() const;
 
   // The value rounded to an integer in direction `mode`, saturated: NaN gives

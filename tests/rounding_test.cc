@@ -1,6 +1,7 @@
 // Tests of RoundToPowerOf2, RoundToMaxPrec, ToDouble, the integral rounding
 // functions and the saturating conversions to 64-bit integers.
 
+#include <cfenv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -151,9 +152,37 @@ TEST(ToDoubleTest, Examples) {
   EXPECT_EQ((-one - Pow2(-53) - Pow2(-60)).ToDouble(), -0x1.0000000000001p0);
   EXPECT_EQ(ldexp(Pow2(54) - one, 970).ToDouble(), kInf);
   EXPECT_EQ(ldexp(Pow2(54) - 2, 970).ToDouble(), 0x1.fffffffffffffp1023);
-  // Rounded twice: to 2^-1075 at 53 bits, then by the scaling to even, +0.
-  const double twice = ldexp(one + Pow2(-60), -1075).ToDouble();
-  EXPECT_TRUE(twice == 0 && !std::signbit(twice));
+  // Rounded once, on the subnormal grid: just above half of 2^-1074.
+  EXPECT_EQ(ldexp(one + Pow2(-60), -1075).ToDouble(), 0x1p-1074);
+}
+
+// The result is the correctly rounded double under every rounding mode of
+// the floating-point environment.
+TEST(RoundingTest, ToDoubleIgnoresTheEnvironment) {
+  const ExactFloat one(1);
+  const struct {
+    ExactFloat x;
+    double expected;
+  } cases[] = {
+      {Pow2(-1075), 0.0},
+      {-Pow2(-1075), -0.0},
+      {ldexp(ExactFloat(3), -1076), 0x1p-1074},
+      {ldexp(one + Pow2(-60), -1075), 0x1p-1074},
+      {ldexp(ExactFloat(5), -1077) + Pow2(-1200), 0x1p-1074},
+      {ldexp(Pow2(54) - one, 970), HUGE_VAL},
+      {-Pow2(2000), -HUGE_VAL},
+      {one + Pow2(-60), 1.0},
+      {-(one + Pow2(-53) + Pow2(-60)), -0x1.0000000000001p0},
+  };
+  for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    ASSERT_EQ(fesetround(mode), 0);
+    for (const auto& c : cases) {
+      const double d = c.x.ToDouble();
+      EXPECT_EQ(d, c.expected) << c.x << " mode " << mode;
+      EXPECT_EQ(std::signbit(d), std::signbit(c.expected)) << c.x;
+    }
+  }
+  fesetround(FE_TONEAREST);
 }
 
 // Doubles below 2^63 in magnitude are compared with the C library elsewhere;
