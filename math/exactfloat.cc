@@ -577,10 +577,11 @@ int StripTrailingZeros(std::string* digits) {
   return dropped;
 }
 
-
-// Expansions of at most this many digits are formed whole (cheapest below
-// this length, measured); longer ones go through bounded scaling.
-constexpr int64_t kExactDecimalDigits = 2000;
+// Expansions of at most this many digits are formed whole; longer ones go
+// through bounded scaling. Measured: whole formation costs about the same at
+// 300 digits and grows quadratically beyond (120 us at 3200 digits, 440 us at
+// 6400), while bounded scaling costs 3-6 us for up to 60 digits at any length.
+constexpr int64_t kExactDecimalDigits = 300;
 
 constexpr double kLog10Of2Wide = 0.30102999566398120;
 constexpr double kLog2Of10 = 3.3219280948873623;
