@@ -22,6 +22,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BENCH_BUILD_DIR:-${root}/build-bench}"
 repetitions="${BENCH_REPETITIONS:-3}"
 
+"${root}/scripts/setup.sh" core bench
+
 cmake -S "${root}" -B "${build}" -DCMAKE_BUILD_TYPE=Release \
   -DLATTIS_BUILD_BENCHMARKS=ON -DLATTIS_BUILD_TESTS=OFF >/dev/null
 cmake --build "${build}" -j2 >/dev/null
