@@ -13,30 +13,25 @@
 #include <gtest/gtest.h>
 
 #include "math/exactfloat.h"
+#include "tests/testing.h"
 
 // Outside the library's namespace on purpose: unqualified calls must reach
 // the ExactFloat overloads by argument-dependent lookup, beside <cmath>'s.
 namespace {
 
 using nurvik::lattis::ExactFloat;
+using nurvik::lattis::Pow2;
+using nurvik::lattis::Same;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int kMinExp = ExactFloat::kMinExp;
 constexpr int kMaxExp = ExactFloat::kMaxExp;
 
-// Same state, sign and exact value; unlike ==, tells the zeros and NaNs apart.
-bool Same(const ExactFloat& a, const ExactFloat& b) {
-  if (a.sign_bit() != b.sign_bit() || a.is_nan() != b.is_nan()) return false;
-  return a.is_nan() || (a == b && a.prec() == b.prec());
-}
-
 // Bit-identical, except that any two NaNs match.
 bool SameDouble(double a, double b) {
   return std::isnan(a) ? std::isnan(b) : memcmp(&a, &b, sizeof(a)) == 0;
 }
-
-ExactFloat Pow2(int e) { return ldexp(ExactFloat(1), e); }
 
 // Generic code written for double.
 template <class T>

@@ -12,27 +12,10 @@
 
 #include "gtest/gtest.h"
 #include "math/exactfloat.h"
+#include "tests/testing.h"
 
 namespace nurvik::lattis {
 namespace {
-
-// Identity of results: NaNs match on their sign, other values on == and on
-// the sign, so that the sign of a zero counts. Failure text gives the size of
-// a wide value instead of its decimal digits.
-::testing::AssertionResult Same(const ExactFloat& x, const ExactFloat& y) {
-  if (x.is_nan() == y.is_nan() && x.sign_bit() == y.sign_bit() &&
-      (x.is_nan() || x == y)) {
-    return ::testing::AssertionSuccess();
-  }
-  auto text = [](const ExactFloat& v) {
-    return (v.prec() > 200 ? std::to_string(v.prec()) + " bits"
-                           : v.ToString()) +
-           (v.sign_bit() ? " (-)" : " (+)");
-  };
-  return ::testing::AssertionFailure() << text(x) << " is not " << text(y);
-}
-
-ExactFloat Pow2(int e) { return ldexp(ExactFloat(1), e); }
 
 // The six comparison operators, for doubles and for ExactFloat alike.
 template <class T>

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "math/exactfloat.h"
+#include "tests/testing.h"
 
 namespace nurvik::lattis {
 namespace {
@@ -23,14 +24,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int64_t kI64Max = std::numeric_limits<int64_t>::max();
 constexpr int64_t kI64Min = std::numeric_limits<int64_t>::min();
-
-// Same state, sign and exact value; unlike ==, tells the zeros and NaNs apart.
-bool Same(const ExactFloat& a, const ExactFloat& b) {
-  if (a.sign_bit() != b.sign_bit() || a.is_nan() != b.is_nan()) return false;
-  return a.is_nan() || (a == b && a.prec() == b.prec());
-}
-
-ExactFloat Pow2(int e) { return ldexp(ExactFloat(1), e); }
 
 // Each row is checked as given and negated; negation swaps the directed modes.
 TEST(RoundToPowerOf2Test, ToIntegerInEveryModeAndSign) {

@@ -15,17 +15,12 @@
 #include <gtest/gtest.h>
 
 #include "math/exactfloat.h"
+#include "tests/testing.h"
 
 namespace nurvik::lattis {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// Same state, sign and exact value; unlike ==, tells the zeros and NaNs apart.
-bool Same(const ExactFloat& a, const ExactFloat& b) {
-  if (a.sign_bit() != b.sign_bit() || a.is_nan() != b.is_nan()) return false;
-  return a.is_nan() || (a == b && a.prec() == b.prec());
-}
 
 uint64_t Bits(double d) {
   uint64_t u;
