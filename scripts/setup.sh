@@ -10,7 +10,7 @@ set -euo pipefail
 
 core=(g++ make cmake git pkg-config android-libboringssl-dev
       libgoogle-glog-dev libgtest-dev libmpfr-dev libgmp-dev)
-test=(clang-14 libclang-rt-14-dev)
+test=(clang libclang-rt-14-dev)
 bench=(libbenchmark-dev libmpfr-dev libgmp-dev libboost-dev python3)
 
 wanted=("${core[@]}")
