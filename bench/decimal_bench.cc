@@ -2,6 +2,8 @@
 // MPFR's mpfr_get_str for the same value and digit count.
 //
 // Arguments: k, p (0 for a one-bit mantissa), digits (0 for ToString's count).
+// ToString of a 67-million-bit mantissa asks for 20 million digits and takes
+// minutes; that case runs only at 40 digits.
 
 #include <benchmark/benchmark.h>
 #include <mpfr.h>
@@ -26,13 +28,13 @@ int Digits(const ExactFloat& v, int digits) {
              : std::max(10, ExactFloat::NumSignificantDigitsForPrec(v.prec()));
 }
 
-void BM_ExactFloat(benchmark::State& state) {
+void DecimalExactFloat(benchmark::State& state) {
   const ExactFloat v = Value(state.range(0), state.range(1));
   const int digits = Digits(v, state.range(2));
   for (auto _ : state) benchmark::DoNotOptimize(v.ToStringWithMaxDigits(digits));
 }
 
-void BM_Mpfr(benchmark::State& state) {
+void DecimalMpfr(benchmark::State& state) {
   const int k = state.range(0), p = state.range(1);
   const int digits = Digits(Value(k, p), state.range(2));
   mpfr_t x, tiny;
@@ -54,14 +56,16 @@ void BM_Mpfr(benchmark::State& state) {
 void Cases(benchmark::internal::Benchmark* b) {
   for (int k : {199999999, -199999999, 1000000, -1000000}) {
     for (int p : {0, 100000, 1000000, 67108863}) {
-      for (int digits : {0, 40}) b->Args({k, p, digits});
+      for (int digits : {0, 40}) {
+        if (p < 67108863 || digits > 0) b->Args({k, p, digits});
+      }
     }
   }
   b->Unit(benchmark::kMillisecond);
 }
 
-BENCHMARK(BM_ExactFloat)->Apply(Cases);
-BENCHMARK(BM_Mpfr)->Apply(Cases);
+BENCHMARK(DecimalExactFloat)->Name("DecimalText/ExactFloat")->Apply(Cases);
+BENCHMARK(DecimalMpfr)->Name("DecimalText/MPFR")->Apply(Cases);
 
 }  // namespace
 
