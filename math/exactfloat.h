@@ -188,7 +188,8 @@ class ExactFloat {
 
   // Text with max(10, NumSignificantDigitsForPrec(prec())) significant digits:
   // positional for magnitudes in [1e-4, 10^digits), otherwise d.ddde+N.
-  // Special values: "nan", "0", "-0", "inf", "-inf".
+  // Special values: "nan", "0", "-0", "inf", "-inf". Shows about
+  // 0.3 * prec() digits, so a mantissa of millions of bits takes seconds.
   std::string ToString() const;
   // Text with at most max_digits significant digits (below 1 taken as 1).
   std::string ToStringWithMaxDigits(int max_digits) const;
