@@ -615,27 +615,23 @@ bool LowBitsNonzero(const BIGNUM* a, int n) {
   return !BN_is_zero(a) && static_cast<int>(BN_count_low_zero_bits(a)) < n;
 }
 
-// *r = a^2; r may alias a. Past its schoolbook sizes BN_sqr is Karatsuba only
-// when a's length is a power of two words, while BN_mul is Karatsuba for any
-// balanced pair: at a million bits BN_mul(a, a) takes 14 ms, BN_sqr 120.
-void Sqr(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) {
-  if (Words(a) < 16) {
-    CHECK(BN_sqr(r, a, ctx));
-  } else {
-    CHECK(BN_mul(r, a, a, ctx));
-  }
-}
+// BN_mul's scratch space for balanced operands of more than 2^20 words would
+// pass BoringSSL's size limit, and the call would fail.
+constexpr int kMaxMulWords = 1 << 20;
 
 // *r = a * b; r may alias neither. BN_mul is Karatsuba only for operands of
 // nearly equal length, so the longer one is cut into pieces of the other's
-// length.
+// length; balanced operands too long for BN_mul are cut in halves.
 void Mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
   if (Words(a) < Words(b)) std::swap(a, b);
-  if (Words(b) < kBalanceWords || Words(a) - Words(b) <= 1) {
+  const bool balanced =
+      Words(b) < kBalanceWords || Words(a) - Words(b) <= 1;
+  if (balanced && Words(a) <= kMaxMulWords) {
     CHECK(BN_mul(r, a, b, ctx));
     return;
   }
-  const int cut = Words(b) * BN_BITS2;  // a = hi * 2^cut + lo
+  // a = hi * 2^cut + lo
+  const int cut = (balanced ? (Words(a) + 1) / 2 : Words(b)) * BN_BITS2;
   BnPtr hi = NewBn(), lo = NewBn(), t = NewBn();
   CHECK(BN_rshift(hi.get(), a, cut));
   CHECK(BN_lshift(t.get(), hi.get(), cut));
@@ -644,6 +640,21 @@ void Mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
   CHECK(BN_lshift(t.get(), t.get(), cut));
   Mul(hi.get(), lo.get(), b, ctx);
   CHECK(BN_add(r, t.get(), hi.get()));
+}
+
+// *r = a^2; r may alias a. Past its schoolbook sizes BN_sqr is Karatsuba only
+// when a's length is a power of two words, while BN_mul is Karatsuba for any
+// balanced pair: at a million bits BN_mul(a, a) takes 14 ms, BN_sqr 120.
+void Sqr(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) {
+  if (Words(a) < 16) {
+    CHECK(BN_sqr(r, a, ctx));
+  } else if (Words(a) <= kMaxMulWords) {
+    CHECK(BN_mul(r, a, a, ctx));
+  } else {
+    BnPtr t = NewBn();
+    Mul(t.get(), a, a, ctx);
+    CHECK(BN_copy(r, t.get()));
+  }
 }
 
 // *r = floor(2^(2n) / b) for b of n bits: a Newton step from the reciprocal u
