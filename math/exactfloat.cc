@@ -28,34 +28,186 @@ namespace nurvik::lattis {
 // differences of two exponents always fit an int. Zero, infinity and NaN hold
 // an empty mantissa and a state code in bn_exp_.
 
-ExactFloat::ExactFloat(const ExactFloat& b) : sign_(b.sign_), bn_exp_(b.bn_exp_) {
-  CHECK(BN_copy(bn_.get(), b.bn_.get()));
+void BigNum::Grow(int words) {
+  auto* d = static_cast<BN_ULONG*>(std::malloc(sizeof(BN_ULONG) * words));
+  CHECK(d != nullptr);
+  std::copy_n(bn_.d, bn_.width, d);
+  if (!is_inline()) std::free(bn_.d);
+  bn_.d = d;
+  bn_.dmax = words;
 }
+
+void BigNum::FreeHeap() noexcept {
+  if ((bn_.flags & BN_FLG_STATIC_DATA) != 0) {
+    std::free(bn_.d);
+  } else {
+    BN_free(&bn_);
+  }
+}
+
+namespace {
+
+// Machine-word arithmetic on the digits of small mantissas. Every function
+// takes little-endian word arrays with explicit lengths and allocates
+// nothing; lengths are minimal on input unless a function says otherwise.
+using Word = BN_ULONG;
+static_assert(sizeof(Word) == 8 && BN_BITS2 == 64, "64-bit words");
+using DoubleWord = unsigned __int128;
+constexpr int kWordBits = BN_BITS2;
+constexpr int kInlineWords = BigNum::kInlineWords;
+
+int64_t WordsForBits(int64_t bits) {
+  return (bits + kWordBits - 1) / kWordBits;
+}
+
+// The length of d[0..n) without its leading zero words.
+int MinimalWidth(const Word* d, int n) {
+  while (n > 0 && d[n - 1] == 0) --n;
+  return n;
+}
+
+// Bit i of d[0..n); 0 past the top.
+bool WordBit(const Word* d, int n, int64_t i) {
+  return i / kWordBits < n && ((d[i / kWordBits] >> (i % kWordBits)) & 1) != 0;
+}
+
+// The number of trailing zero bits of a nonzero d.
+int LowZeroBits(const Word* d) {
+  int i = 0;
+  while (d[i] == 0) ++i;
+  return i * kWordBits + __builtin_ctzl(d[i]);
+}
+
+// Word i of a[0..na) * 2^shift.
+Word ShiftedWord(const Word* a, int na, int64_t shift, int64_t i) {
+  const int64_t j = i - shift / kWordBits;
+  const int bits = static_cast<int>(shift % kWordBits);
+  const Word at = j >= 0 && j < na ? a[j] : 0;
+  if (bits == 0) return at;
+  const Word below = j >= 1 && j <= na ? a[j - 1] : 0;
+  return at << bits | below >> (kWordBits - bits);
+}
+
+// r = floor(a[0..na) / 2^shift); r may be a. Returns the result's length.
+int ShiftRightWords(Word* r, const Word* a, int na, int64_t shift) {
+  const int64_t skip = shift / kWordBits;
+  if (skip >= na) return 0;
+  const int bits = static_cast<int>(shift % kWordBits);
+  const int n = na - static_cast<int>(skip);
+  for (int i = 0; i < n; ++i) {
+    Word w = a[skip + i] >> bits;
+    if (bits != 0 && i + 1 < n) w |= a[skip + i + 1] << (kWordBits - bits);
+    r[i] = w;
+  }
+  return MinimalWidth(r, n);
+}
+
+// The trailing zero bits of a nonzero 128-bit integer.
+int LowZeroBits128(DoubleWord v) {
+  const auto low = static_cast<Word>(v);
+  return low != 0 ? __builtin_ctzl(low)
+                  : kWordBits + __builtin_ctzl(static_cast<Word>(v >> 64));
+}
+
+// Sets an inline zero mantissa to the nonzero v.
+void SetWords128(BigNum* bn, DoubleWord v) {
+  bn->words()[0] = static_cast<Word>(v);
+  bn->words()[1] = static_cast<Word>(v >> kWordBits);
+  bn->set_width(bn->words()[1] != 0 ? 2 : 1);
+}
+
+// r[0..n) = a * 2^shift + b, or - b when `subtract`, in one pass that writes
+// each word once; n words hold the result and a carry. A difference that
+// comes out negative is replaced by its magnitude, and then the result is
+// true.
+bool AlignedSumWords(Word* r, int64_t n, const Word* a, int na, int64_t shift,
+                     const Word* b, int nb, bool subtract) {
+  Word carry = 0;  // the borrow, for a difference
+  auto step = [&](int64_t i, Word x) {
+    const Word y = i < nb ? b[i] : 0;
+    if (subtract) {
+      r[i] = x - y - carry;
+      carry = x < y || (x == y && carry != 0);
+    } else {
+      const DoubleWord sum = DoubleWord{x} + y + carry;
+      r[i] = static_cast<Word>(sum);
+      carry = static_cast<Word>(sum >> kWordBits);
+    }
+  };
+  // Three runs: below a's lowest word (b alone), a's shifted words, and
+  // above them (carries and the rest of b).
+  const int64_t skip = std::min(shift / kWordBits, n);
+  const int bits = static_cast<int>(shift % kWordBits);
+  const int64_t low = std::min<int64_t>(skip, nb);
+  int64_t i = 0;
+  if (subtract) {
+    for (; i < low; ++i) {
+      r[i] = Word{0} - b[i] - carry;
+      carry = b[i] != 0 || carry != 0;
+    }
+    for (; i < skip; ++i) r[i] = Word{0} - carry;
+  } else {
+    for (; i < low; ++i) r[i] = b[i];
+    for (; i < skip; ++i) r[i] = 0;
+  }
+  Word below = 0;
+  for (int j = 0; i < n && j <= na; ++i, ++j) {
+    const Word at = j < na ? a[j] : 0;
+    step(i, bits == 0 ? at : at << bits | below >> (kWordBits - bits));
+    below = at;
+  }
+  for (; i < n; ++i) step(i, 0);
+  if (carry == 0) return false;
+  // r holds 2^(64 n) - |difference|: negate it.
+  Word borrow = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    const Word x = r[i];
+    r[i] = Word{0} - x - borrow;
+    borrow = x != 0 || borrow != 0;
+  }
+  return true;
+}
+
+// The sign of a[0..na) * 2^shift - b[0..nb), from the top word down.
+int CompareShiftedWords(const Word* a, int na, int64_t shift, const Word* b,
+                        int nb) {
+  const int64_t top = std::max<int64_t>(na + shift / kWordBits + 1, nb);
+  for (int64_t i = top; i-- > 0;) {
+    const Word x = ShiftedWord(a, na, shift, i), y = i < nb ? b[i] : 0;
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+// r[0..na+nb) = a * b by the schoolbook method; r overlaps neither. The
+// first row stores without reading r, so r needs no clearing.
+void MultiplyWords(Word* r, const Word* a, int na, const Word* b, int nb) {
+  for (int i = 0; i < na; ++i) {
+    Word carry = 0;
+    for (int j = 0; j < nb; ++j) {
+      const DoubleWord t =
+          DoubleWord{a[i]} * b[j] + (i == 0 ? 0 : r[i + j]) + carry;
+      r[i + j] = static_cast<Word>(t);
+      carry = static_cast<Word>(t >> kWordBits);
+    }
+    r[i + nb] = carry;
+  }
+}
+
+}  // namespace
 
 ExactFloat& ExactFloat::operator=(const ExactFloat& b) {
   if (this != &b) {
     sign_ = b.sign_;
     bn_exp_ = b.bn_exp_;
-    CHECK(BN_copy(bn_.get(), b.bn_.get()));
+    if (!bn_.CopySmall(b.bn_)) CopyLarge(b);
   }
   return *this;
 }
 
-ExactFloat::ExactFloat(ExactFloat&& b) noexcept
-    : sign_(b.sign_), bn_exp_(b.bn_exp_) {
-  bn_.Swap(b.bn_);  // b.bn_ receives our fresh, empty mantissa
-  b.sign_ = 1;
-  b.bn_exp_ = kExpZero;
-}
-
-ExactFloat& ExactFloat::operator=(ExactFloat&& b) noexcept {
-  if (this != &b) {
-    sign_ = b.sign_;
-    bn_exp_ = b.bn_exp_;
-    bn_.Swap(b.bn_);
-    b.set_zero(1);  // keeps our old digit storage for reuse, zeroed
-  }
-  return *this;
+void ExactFloat::CopyLarge(const ExactFloat& b) {
+  bn_.Reserve(b.bn_.width());
+  CHECK(BN_copy(bn_.get(), b.bn_.get()));
 }
 
 ExactFloat ExactFloat::SignedZero(int sign) {
@@ -76,8 +228,6 @@ ExactFloat ExactFloat::NaN() {
   return r;
 }
 
-int ExactFloat::prec() const { return BN_num_bits(bn_.get()); }
-
 void ExactFloat::Unimplemented() {
   LOG(FATAL) << "Unimplemented ExactFloat method called";
   abort();  // not reached; LOG(FATAL) does not return
@@ -86,23 +236,24 @@ void ExactFloat::Unimplemented() {
 void ExactFloat::set_zero(int sign) {
   sign_ = sign;
   bn_exp_ = kExpZero;
-  if (!BN_is_zero(bn_.get())) BN_zero(bn_.get());
+  if (bn_.width() != 0) BN_zero(bn_.get());
 }
 
 void ExactFloat::set_inf(int sign) {
   sign_ = sign;
   bn_exp_ = kExpInfinity;
-  if (!BN_is_zero(bn_.get())) BN_zero(bn_.get());
+  if (bn_.width() != 0) BN_zero(bn_.get());
 }
 
 void ExactFloat::set_nan() {
   sign_ = 1;
   bn_exp_ = kExpNaN;
-  if (!BN_is_zero(bn_.get())) BN_zero(bn_.get());
+  if (bn_.width() != 0) BN_zero(bn_.get());
 }
 
 void ExactFloat::Canonicalize() {
   if (bn_exp_ >= kExpZero) return;
+  bn_.set_width(MinimalWidth(bn_.words(), bn_.width()));
   // One bit count serves every test: moving trailing zero bits into the
   // exponent leaves exp() unchanged and shortens prec() by as many bits, and
   // zero and infinity have prec() 0.
@@ -116,9 +267,16 @@ void ExactFloat::Canonicalize() {
     set_inf(sign_);
     return;
   }
-  if (!BN_is_odd(bn_.get())) {
-    const int shift = BN_count_low_zero_bits(bn_.get());  // > 0: even, not 0
-    CHECK(BN_rshift(bn_.get(), bn_.get(), shift));
+  if ((bn_.words()[0] & 1) == 0) {
+    int shift = 0;
+    if (bn_.is_small()) {
+      shift = LowZeroBits(bn_.words());
+      bn_.set_width(
+          ShiftRightWords(bn_.words(), bn_.words(), bn_.width(), shift));
+    } else {
+      shift = BN_count_low_zero_bits(bn_.get());  // > 0: even, not 0
+      CHECK(BN_rshift(bn_.get(), bn_.get(), shift));
+    }
     bn_exp_ += shift;
     p -= shift;
   }
@@ -153,8 +311,8 @@ ExactFloat::ExactFloat(double v) : sign_(std::signbit(v) ? -1 : 1), bn_exp_(0) {
       // the exponent on the machine word, and a double's exponent and 53 bits
       // lie far inside the limits.
       const int zeros = __builtin_ctzll(m);
-      auto set_u64 = [](BIGNUM* bn, uint64_t v) { CHECK(BN_set_u64(bn, v)); };
-      set_u64(bn_.get(), m >> zeros);
+      bn_.words()[0] = m >> zeros;
+      bn_.set_width(1);
       bn_exp_ = e - kDoubleMantissaBits + zeros;
     }
   }
@@ -167,19 +325,33 @@ ExactFloat::ExactFloat(int v) : sign_(v < 0 ? -1 : 1), bn_exp_(0) {
 }
 
 void ExactFloat::SetMantissaMagnitude(int64_t v) {
-  CHECK(BN_set_word(bn_.get(), std::abs(v)));
+  bn_.words()[0] = static_cast<Word>(std::abs(v));
+  bn_.set_width(v != 0);
 }
+
+namespace {
+
+// sign * m * 2^e for m * 2^e on the double grid below 2^1024: e lies in
+// [-1074, 1023], so 2^e is a double and the product is exact, whatever the
+// floating-point environment.
+double GridDouble(uint64_t m, int e, int sign) {
+  const uint64_t power_bits = e >= -1022
+                                  ? static_cast<uint64_t>(e + 1023) << 52
+                                  : uint64_t{1} << (e - kMinDoubleBitExp);
+  double power;
+  memcpy(&power, &power_bits, sizeof(power));
+  return static_cast<double>(m) * power * static_cast<double>(sign);
+}
+
+}  // namespace
 
 double ExactFloat::ToDoubleHelper() const {
   if (is_normal()) {
     // Magnitudes of 2^1024 and more overflow here, not in ldexp, whose
     // overflow result follows the floating-point environment.
     if (exp() > kMaxDoubleExp) return sign_ < 0 ? -HUGE_VAL : HUGE_VAL;
-    uint64_t m = 0;
-    BN_get_u64(bn_.get(), &m);  // cannot fail: at most 53 bits
-    // Exact for values on the double grid, which is all ToDouble passes in.
-    return std::ldexp(static_cast<double>(m), bn_exp_) *
-           static_cast<double>(sign_);
+    // The one word of at most 53 bits.
+    return GridDouble(bn_.words()[0], bn_exp_, sign_);
   }
   if (is_zero()) return sign_ < 0 ? -0.0 : 0.0;
   if (is_inf()) return sign_ < 0 ? -HUGE_VAL : HUGE_VAL;
@@ -194,6 +366,34 @@ double ExactFloat::ToDoubleHelper() const {
 // ---------------------------------------------------------------------------
 // Rounding
 
+namespace {
+
+// Whether rounding the magnitude at bit `shift` (shift > 0 low bits dropped)
+// increments the kept part, from at most two single-bit tests and one count
+// of the mantissa's low zero bits.
+template <class BitSet, class LowZeros>
+bool RoundsUp(ExactFloat::RoundingMode mode, int sign, int shift,
+              BitSet bit_set, LowZeros low_zeros) {
+  auto any_dropped = [&] { return low_zeros() < shift; };
+  switch (mode) {
+    case ExactFloat::kRoundTiesAwayFromZero:
+      return bit_set(shift - 1);
+    case ExactFloat::kRoundTowardZero:
+      return false;
+    case ExactFloat::kRoundAwayFromZero:
+      return any_dropped();
+    case ExactFloat::kRoundTowardPositive:
+      return sign > 0 && any_dropped();
+    case ExactFloat::kRoundTowardNegative:
+      return sign < 0 && any_dropped();
+    default:  // kRoundTiesToEven
+      return bit_set(shift - 1) &&
+             (bit_set(shift) || low_zeros() < shift - 1);
+  }
+}
+
+}  // namespace
+
 ExactFloat ExactFloat::RoundToPowerOf2(int bit_exp, RoundingMode mode) const {
   if (!is_normal()) return *this;
   // Widened: bit_exp may be any int. Past kMaxExp + 2 every bit is dropped
@@ -204,37 +404,59 @@ ExactFloat ExactFloat::RoundToPowerOf2(int bit_exp, RoundingMode mode) const {
   const int kept_exp = std::min(bit_exp, kMaxExp + 2);
   const int shift = kept_exp - bn_exp_;
 
-  // Decide the increment from the operand's bits, before any shift.
-  const BIGNUM* m = bn_.get();
-  auto any_dropped = [&] { return BN_count_low_zero_bits(m) < shift; };
-  bool increment = false;
-  switch (mode) {
-    case kRoundTiesAwayFromZero:
-      increment = BN_is_bit_set(m, shift - 1);
-      break;
-    case kRoundTowardZero:
-      break;
-    case kRoundAwayFromZero:
-      increment = any_dropped();
-      break;
-    case kRoundTowardPositive:
-      increment = sign_ > 0 && any_dropped();
-      break;
-    case kRoundTowardNegative:
-      increment = sign_ < 0 && any_dropped();
-      break;
-    default:  // kRoundTiesToEven
-      increment = BN_is_bit_set(m, shift - 1) &&
-                  (BN_is_bit_set(m, shift) ||
-                   BN_count_low_zero_bits(m) < shift - 1);
-      break;
-  }
-
   ExactFloat r;
-  r.bn_exp_ = kept_exp;
-  CHECK(BN_rshift(r.bn_.get(), bn_.get(), shift));
-  if (increment) CHECK(BN_add_word(r.bn_.get(), 1));
   r.sign_ = sign_;
+  r.bn_exp_ = kept_exp;
+  if (bn_.width() <= 2) {
+    // One 128-bit integer; the kept part, below 2^127, cannot overflow.
+    const Word* d = bn_.words();
+    const DoubleWord m =
+        DoubleWord{d[0]} | (bn_.width() == 2 ? DoubleWord{d[1]} << 64 : 0);
+    const bool increment = RoundsUp(
+        mode, sign_, shift,
+        [&](int i) { return i < 128 && ((m >> i) & 1) != 0; },
+        [&] { return LowZeroBits128(m); });
+    DoubleWord kept = shift < 128 ? m >> shift : 0;
+    if (increment) ++kept;
+    if (kept != 0) {
+      const int zeros = LowZeroBits128(kept);
+      kept >>= zeros;
+      r.bn_exp_ += zeros;
+      SetWords128(&r.bn_, kept);
+    }
+  } else if (bn_.is_small()) {
+    // Machine words: the kept part, plus one, in a word more than the
+    // mantissa; its trailing zero bits go straight into the exponent, and
+    // what remains fits the inline words (a carry out of the top leaves a
+    // power of two).
+    const Word* d = bn_.words();
+    const int n = bn_.width();
+    const bool increment = RoundsUp(
+        mode, sign_, shift, [&](int i) { return WordBit(d, n, i); },
+        [&] { return LowZeroBits(d); });
+    Word kept[kInlineWords + 1];
+    int kept_width = ShiftRightWords(kept, d, n, shift);
+    if (increment) {
+      int i = 0;
+      while (i < kept_width && ++kept[i] == 0) ++i;
+      if (i == kept_width) kept[kept_width++] = 1;
+    }
+    if (kept_width > 0) {
+      const int zeros = LowZeroBits(kept);
+      r.bn_.set_width(
+          ShiftRightWords(r.bn_.words(), kept, kept_width, zeros));
+      r.bn_exp_ += zeros;
+    }
+  } else {
+    // Decide the increment from the operand's bits, before any shift.
+    const BIGNUM* m = bn_.get();
+    const bool increment = RoundsUp(
+        mode, sign_, shift, [&](int i) { return BN_is_bit_set(m, i); },
+        [&] { return static_cast<int>(BN_count_low_zero_bits(m)); });
+    r.bn_.Reserve(bn_.width() + 1);  // BN_rshift writes the operand's width
+    CHECK(BN_rshift(r.bn_.get(), bn_.get(), shift));
+    if (increment) CHECK(BN_add_word(r.bn_.get(), 1));
+  }
   r.Canonicalize();
   return r;
 }
@@ -255,6 +477,23 @@ double ExactFloat::ToDouble() const {
   if (!is_normal()) return ToDoubleHelper();
   const int bit_exp = std::max(exp() - kDoubleMantissaBits, kMinDoubleBitExp);
   if (bn_exp_ >= bit_exp) return ToDoubleHelper();  // already a double
+  if (bn_.width() <= 2) {
+    // The same rounding on one 128-bit integer, without a rounded value.
+    const Word* d = bn_.words();
+    const DoubleWord m =
+        DoubleWord{d[0]} | (bn_.width() == 2 ? DoubleWord{d[1]} << 64 : 0);
+    const int shift = bit_exp - bn_exp_;
+    if (shift > 128) return GridDouble(0, 0, sign_);  // below half the grid
+    const DoubleWord kept = shift < 128 ? m >> shift : 0;
+    const DoubleWord dropped = shift < 128 ? m - (kept << shift) : m;
+    const DoubleWord half = DoubleWord{1} << (shift - 1);
+    const bool up = dropped > half || (dropped == half && (kept & 1) != 0);
+    const auto rounded = static_cast<uint64_t>(kept) + up;  // at most 2^53
+    if (bit_exp + 64 - __builtin_clzll(rounded | 1) > kMaxDoubleExp) {
+      return sign_ < 0 ? -HUGE_VAL : HUGE_VAL;
+    }
+    return GridDouble(rounded, bit_exp, sign_);
+  }
   return RoundToPowerOf2(bit_exp, kRoundTiesToEven).ToDoubleHelper();
 }
 
@@ -267,9 +506,8 @@ T ExactFloat::ToInteger(RoundingMode mode) const {
   if (r.is_nan()) return kMax;
   if (r.is_zero()) return 0;
   if (r.is_inf() || r.exp() > 63) return r.sign_ < 0 ? kMin : kMax;
-  uint64_t m = 0;
-  if (!BN_get_u64(r.bn_.get(), &m)) m = 0;
-  const auto magnitude = static_cast<T>(m << r.bn_exp_);  // below 2^63
+  const uint64_t m = r.bn_.words()[0];  // one word: below 2^63
+  const auto magnitude = static_cast<T>(m << r.bn_exp_);
   return r.sign_ < 0 ? -magnitude : magnitude;
 }
 
@@ -343,11 +581,30 @@ ExactFloat ExactFloat::SignedSum(int a_sign, const ExactFloat* a, int b_sign,
     std::swap(a, b);
     std::swap(a_sign, b_sign);
   }
-  if (a->bn_exp_ > b->bn_exp_) {
+  const int gap = a->bn_exp_ - b->bn_exp_;
+  r.bn_exp_ = b->bn_exp_;
+  // Room for the aligned a, or b, and a carry.
+  const int64_t words =
+      std::max<int64_t>(WordsForBits(int64_t{a->prec()} + gap),
+                        b->bn_.width()) + 1;
+  r.bn_.Reserve(static_cast<int>(words));
+  if (a->bn_.is_small() && b->bn_.is_small()) {
+    // Machine words: a shifted into r's digits, then b added or subtracted
+    // in place.
+    Word* d = r.bn_.words();
+    const bool negative = AlignedSumWords(
+        d, words, a->bn_.words(), a->bn_.width(), gap, b->bn_.words(),
+        b->bn_.width(), a_sign != b_sign);
+    r.bn_.set_width(MinimalWidth(d, static_cast<int>(words)));
+    // Exact cancellation gives +0.
+    r.sign_ = r.bn_.width() == 0 ? 1 : negative ? b_sign : a_sign;
+    r.Canonicalize();
+    return r;
+  }
+  if (gap > 0) {
     CHECK(BN_lshift(r.bn_.get(), a->bn_.get(), a->bn_exp_ - b->bn_exp_));
     a = &r;  // from here on, a's mantissa is the aligned copy in r
   }
-  r.bn_exp_ = b->bn_exp_;
   if (a_sign == b_sign) {
     CHECK(BN_add(r.bn_.get(), a->bn_.get(), b->bn_.get()));
     r.sign_ = a_sign;
@@ -406,10 +663,20 @@ ExactFloat operator*(const ExactFloat& a, const ExactFloat& b) {
 
   r.sign_ = s;
   r.bn_exp_ = a.bn_exp_ + b.bn_exp_;  // both in normal range: cannot overflow
-  BN_CTX* ctx = BN_CTX_new();
-  CHECK(ctx != nullptr);
-  CHECK(BN_mul(r.bn_.get(), a.bn_.get(), b.bn_.get(), ctx));
-  BN_CTX_free(ctx);
+  if (a.bn_.is_small() && b.bn_.is_small()) {
+    // Machine words, no BN_CTX: the product of two odd mantissas is odd.
+    const int words = a.bn_.width() + b.bn_.width();
+    r.bn_.Reserve(words);
+    MultiplyWords(r.bn_.words(), a.bn_.words(), a.bn_.width(), b.bn_.words(),
+                  b.bn_.width());
+    r.bn_.set_width(MinimalWidth(r.bn_.words(), words));
+  } else {
+    r.bn_.ReleaseInline();  // BN_mul sizes its output itself
+    BN_CTX* ctx = BN_CTX_new();
+    CHECK(ctx != nullptr);
+    CHECK(BN_mul(r.bn_.get(), a.bn_.get(), b.bn_.get(), ctx));
+    BN_CTX_free(ctx);
+  }
   r.Canonicalize();
   return r;
 }
@@ -442,7 +709,15 @@ bool ExactFloat::UnsignedLess(const ExactFloat& b) const {
 }
 
 int ExactFloat::ScaleAndCompare(const ExactFloat& b) const {
-  ExactFloat tmp = *this;
+  const int shift = bn_exp_ - b.bn_exp_;
+  if (bn_.is_small() && b.bn_.is_small()) {
+    return CompareShiftedWords(bn_.words(), bn_.width(), shift, b.bn_.words(),
+                               b.bn_.width());
+  }
+  // A copy with room for the shift: one allocation.
+  ExactFloat tmp;
+  tmp.bn_.Reserve(bn_.width() + shift / kWordBits + 1);
+  CHECK(BN_copy(tmp.bn_.get(), bn_.get()));
   CHECK(BN_lshift(tmp.bn_.get(), tmp.bn_.get(), bn_exp_ - b.bn_exp_));
   return BN_ucmp(tmp.bn_.get(), b.bn_.get());
 }
@@ -964,9 +1239,11 @@ int ExactFloat::GetDecimalDigitsExact(int max_digits, std::string* digits) const
   BIGNUM* bn = bn_holder.get();
   int s = 0;
   if (bn_exp_ >= 0) {
+    bn_holder.Reserve(bn_.width() + bn_exp_ / kWordBits + 1);
     CHECK(BN_lshift(bn, bn_.get(), bn_exp_));
   } else {
     s = bn_exp_;
+    bn_holder.ReleaseInline();  // BN_exp and BN_mul size their output
     BigNum power_holder;
     BIGNUM* power = power_holder.get();
     CHECK(BN_set_word(power, -bn_exp_));

@@ -46,27 +46,112 @@
 
 namespace nurvik::lattis {
 
-// The owning holder of one BIGNUM, stored in place so that a value needs no
-// allocation beyond the digits. Not copyable: ExactFloat copies the contents.
+// The owning holder of one BIGNUM, its header stored in place. Its digits
+// live in one of three places:
+//   - inline, in words_, while they fit kInlineWords words: no allocation;
+//   - on the heap, allocated by BigNum itself (Reserve) for longer results
+//     of the library's own word arithmetic and of calls whose output size it
+//     knows in advance;
+//   - on the heap, allocated by BoringSSL, for calls that size their own
+//     output and scratch (BN_mul, BN_exp: see ReleaseInline).
+// The first two carry BN_FLG_STATIC_DATA, so that BoringSSL neither frees
+// nor grows them: every big-integer call that writes into them is preceded
+// by Reserve with the words that call needs. Widths are kept minimal. Not
+// copyable: ExactFloat copies the contents.
 class BigNum {
  public:
-  BigNum() { BN_init(&bn_); }
-  ~BigNum() { BN_free(&bn_); }
+  // 256 bits: a 3-D orientation determinant of doubles needs 165, a product
+  // of two 2-word mantissas fits, and sizeof(ExactFloat) is 64 bytes, one
+  // cache line (measured against 3, 5 and 6 words: see the README).
+  static constexpr int kInlineWords = 4;
+
+  BigNum() noexcept { ResetInline(); }
+  ~BigNum() {
+    if (!is_inline()) FreeHeap();
+  }
   BigNum(const BigNum&) = delete;
   BigNum& operator=(const BigNum&) = delete;
 
   BIGNUM* get() { return &bn_; }
   const BIGNUM* get() const { return &bn_; }
 
-  // Exchanges the digit storage of two holders; O(1), never allocates.
-  void Swap(BigNum& other) noexcept {
-    BIGNUM tmp = bn_;
-    bn_ = other.bn_;
-    other.bn_ = tmp;
+  // The digits, least significant first, and their count (minimal: the top
+  // word is nonzero, and zero has width 0).
+  BN_ULONG* words() { return bn_.d; }
+  const BN_ULONG* words() const { return bn_.d; }
+  int width() const { return bn_.width; }
+  void set_width(int width) { bn_.width = width; }
+  bool is_inline() const { return bn_.d == words_; }
+  // True when the digits fit the inline words, wherever they are stored.
+  bool is_small() const { return bn_.width <= kInlineWords; }
+
+  // Makes room for `words` words, keeping the current digits, before they
+  // are written directly or by a big-integer call that needs at most that
+  // many. Digits of BigNum's own that are too short move to a longer heap
+  // block (one allocation); BoringSSL's digits are left for it to grow.
+  void Reserve(int words) {
+    if (words > bn_.dmax && (bn_.flags & BN_FLG_STATIC_DATA) != 0) {
+      Grow(words);
+    }
+  }
+  // For a zero mantissa about to receive the result of a big-integer call
+  // that sizes its own output (BN_mul, BN_exp): hands the digits over to
+  // BoringSSL, which then allocates what the call needs. Frees a heap block
+  // of BigNum's own; allocates nothing.
+  void ReleaseInline() {
+    if ((bn_.flags & BN_FLG_STATIC_DATA) != 0) {
+      if (!is_inline()) FreeHeap();
+      bn_.d = nullptr;
+      bn_.width = bn_.dmax = 0;
+      bn_.flags = 0;
+    }
+  }
+
+  // Takes b's digits and leaves b an inline zero. O(1): heap digits change
+  // hands, inline ones are copied; never allocates.
+  void MoveFrom(BigNum& b) noexcept {
+    if (!is_inline()) FreeHeap();
+    if (b.is_inline()) {
+      ResetInline();
+      CopyInline(b);
+    } else {
+      bn_ = b.bn_;
+      b.ResetInline();
+    }
+  }
+  // Sets the digits to a copy of b's when they fit the inline words (heap
+  // digits of *this are released first). Returns false, changing nothing,
+  // when they do not.
+  bool CopySmall(const BigNum& b) {
+    if (!b.is_small()) return false;
+    if (!is_inline()) {
+      FreeHeap();
+      ResetInline();
+    }
+    CopyInline(b);
+    return true;
   }
 
  private:
+  void ResetInline() {
+    bn_.d = words_;
+    bn_.width = 0;
+    bn_.dmax = kInlineWords;
+    bn_.neg = 0;
+    bn_.flags = BN_FLG_STATIC_DATA;
+  }
+  // Copies b's digits, which fit, into the inline words; *this is inline.
+  void CopyInline(const BigNum& b) {
+    for (int i = 0; i < b.bn_.width; ++i) words_[i] = b.bn_.d[i];
+    bn_.width = b.bn_.width;
+  }
+  // Moves the digits to a heap block of BigNum's own with room for `words`.
+  void Grow(int words);
+  // Releases heap digits, whoever allocated them; leaves bn_ to be reset.
+  void FreeHeap() noexcept;
+
   BIGNUM bn_;
+  BN_ULONG words_[kInlineWords];
 };
 
 class ExactFloat {
@@ -107,11 +192,28 @@ class ExactFloat {
   // The exact value of v; 0 gives positive zero.
   ExactFloat(int v);  // NOLINT(runtime/explicit): exact, so implicit
 
-  // Copies cost O(prec()); moves are O(1) and leave the source a positive zero.
-  ExactFloat(const ExactFloat& b);
+  // Copies cost O(prec()) and allocate only for mantissas longer than
+  // BigNum::kInlineWords words. Moves are O(1), never allocate, and leave the
+  // source a positive zero.
+  ExactFloat(const ExactFloat& b) : sign_(b.sign_), bn_exp_(b.bn_exp_) {
+    if (!bn_.CopySmall(b.bn_)) CopyLarge(b);
+  }
   ExactFloat& operator=(const ExactFloat& b);
-  ExactFloat(ExactFloat&& b) noexcept;
-  ExactFloat& operator=(ExactFloat&& b) noexcept;
+  ExactFloat(ExactFloat&& b) noexcept : sign_(b.sign_), bn_exp_(b.bn_exp_) {
+    bn_.MoveFrom(b.bn_);
+    b.sign_ = 1;
+    b.bn_exp_ = kExpZero;
+  }
+  ExactFloat& operator=(ExactFloat&& b) noexcept {
+    if (this != &b) {
+      sign_ = b.sign_;
+      bn_exp_ = b.bn_exp_;
+      bn_.MoveFrom(b.bn_);
+      b.sign_ = 1;
+      b.bn_exp_ = kExpZero;
+    }
+    return *this;
+  }
   ~ExactFloat() = default;
 
   // Special values. Signs are +1 or -1.
@@ -120,7 +222,10 @@ class ExactFloat {
   static ExactFloat NaN();
 
   // The number of significant mantissa bits; 0 for zero, infinity and NaN.
-  int prec() const;
+  int prec() const {
+    const int w = bn_.width();
+    return w == 0 ? 0 : w * BN_BITS2 - __builtin_clzl(bn_.words()[w - 1]);
+  }
   // For a normal value, the magnitude lies in [2^(exp()-1), 2^exp()).
   // Meaningful only for normal values.
   int exp() const { return bn_exp_ + prec(); }
@@ -222,6 +327,8 @@ class ExactFloat {
   double ToDoubleHelper() const;
   // Sets the mantissa to |v|; the magnitude of every int64 but INT64_MIN fits.
   void SetMantissaMagnitude(int64_t v);
+  // The copy constructor's path for mantissas longer than the inline words.
+  void CopyLarge(const ExactFloat& b);
   // GetDecimalDigits on the whole exact decimal expansion.
   int GetDecimalDigitsExact(int max_digits, std::string* digits) const;
   // GetDecimalDigits from bounds on |*this| * 10^k cut to the digits asked
