@@ -1,0 +1,212 @@
+// Differential tests against MPFR at every mantissa length around the word
+// boundaries, from one word to past the inline capacity: results that grow
+// from inline to heap digits, shrink back after cancellation or rounding,
+// copies and moves between the two, and self-operand calls.
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+#include <mpfr.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "math/exactfloat.h"
+#include "tests/differential/mpfr_oracle.h"
+
+namespace nurvik::lattis::testing {
+namespace {
+
+using EF = ExactFloat;
+
+constexpr int kMaxWords = 9;
+
+// Bit lengths 64k - 1, 64k and 64k + 1 for k = 1 ... kMaxWords.
+std::vector<int> BoundaryLengths() {
+  std::vector<int> lengths;
+  for (int k = 1; k <= kMaxWords; ++k) {
+    for (int d : {-1, 0, 1}) lengths.push_back(64 * k + d);
+  }
+  return lengths;
+}
+
+class WordBoundaryTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { WidenMpfrExponentRange(); }
+
+  // An odd mantissa of exactly `bits` bits times 2^(exp - bits), built both
+  // as an ExactFloat (from 32-bit pieces, exactly) and in *m (from an mpz).
+  // Patterns: random bits, all ones, or only the top and bottom bits.
+  EF Value(int bits, int exp, mpfr_ptr m) {
+    const int pattern = static_cast<int>(rng_() % 3);
+    std::vector<uint32_t> pieces((bits + 31) / 32);
+    for (uint32_t& p : pieces) {
+      p = pattern == 0 ? static_cast<uint32_t>(rng_())
+                       : pattern == 1 ? ~uint32_t{0} : 0;
+    }
+    const int top = (bits - 1) % 32;
+    pieces.back() &= static_cast<uint32_t>((uint64_t{2} << top) - 1);
+    pieces.back() |= uint32_t{1} << top;
+    pieces.front() |= 1;
+    EF v;
+    for (size_t i = pieces.size(); i-- > 0;) {
+      v = ldexp(v, 32) + EF(static_cast<double>(pieces[i]));
+    }
+    mpz_t z;
+    mpz_init(z);
+    mpz_import(z, pieces.size(), -1, sizeof(uint32_t), 0, 0, pieces.data());
+    mpfr_set_prec(m, bits);
+    mpfr_set_z_2exp(m, z, exp - bits, MPFR_RNDN);
+    mpz_clear(z);
+    const bool negative = (rng_() & 1) != 0;
+    if (negative) mpfr_neg(m, m, MPFR_RNDN);
+    return negative ? -ldexp(v, exp - bits) : ldexp(v, exp - bits);
+  }
+  int Offset(int range) {
+    return static_cast<int>(rng_() % (2 * range + 1)) - range;
+  }
+
+  std::mt19937_64 rng_{20261208};
+  Mpfr a_, b_, want_;
+};
+
+TEST_F(WordBoundaryTest, SumsAndDifferencesAcrossLengthsAndGaps) {
+  for (int a_bits : BoundaryLengths()) {
+    for (int b_bits : BoundaryLengths()) {
+      // Gaps from none to several words, and a deep cancellation: b equals
+      // a rounded, so that a - b keeps only a's low bits.
+      for (int gap : {0, 1, 63, 64, 65, 200, 700}) {
+        const EF a = Value(a_bits, 10, a_);
+        const EF b = Value(b_bits, 10 - gap + Offset(1), b_);
+        mpfr_set_prec(want_, a_bits + b_bits + gap + 8);
+        mpfr_add(want_, a_, b_, MPFR_RNDN);
+        EXPECT_EQ(Mismatch(a + b, want_), "") << Describe(a) << " + "
+                                              << Describe(b);
+        mpfr_sub(want_, a_, b_, MPFR_RNDN);
+        EXPECT_EQ(Mismatch(a - b, want_), "") << Describe(a) << " - "
+                                              << Describe(b);
+      }
+      const EF a = Value(a_bits, 0, a_);
+      const EF b = a.RoundToMaxPrec(b_bits / 4 + 1, EF::kRoundTowardZero);
+      ToMpfr(b, b_);
+      mpfr_set_prec(want_, a_bits + 2);
+      mpfr_sub(want_, a_, b_, MPFR_RNDN);
+      EXPECT_EQ(Mismatch(a - b, want_), "") << Describe(a) << " cancels";
+    }
+  }
+}
+
+TEST_F(WordBoundaryTest, ProductsAcrossLengths) {
+  for (int a_bits : BoundaryLengths()) {
+    for (int b_bits : BoundaryLengths()) {
+      const EF a = Value(a_bits, Offset(100), a_);
+      const EF b = Value(b_bits, Offset(100), b_);
+      mpfr_set_prec(want_, a_bits + b_bits);
+      mpfr_mul(want_, a_, b_, MPFR_RNDN);
+      EXPECT_EQ(Mismatch(a * b, want_), "") << Describe(a) << " * "
+                                            << Describe(b);
+    }
+  }
+}
+
+TEST_F(WordBoundaryTest, ComparisonsWithEqualExp) {
+  for (int a_bits : BoundaryLengths()) {
+    for (int b_bits : BoundaryLengths()) {
+      const EF a = abs(Value(a_bits, 5, a_));
+      const EF b = abs(Value(b_bits, 5, b_));
+      mpfr_abs(a_, a_, MPFR_RNDN);
+      mpfr_abs(b_, b_, MPFR_RNDN);
+      const int want = mpfr_cmp(a_, b_);
+      EXPECT_EQ(a < b, want < 0) << Describe(a) << " < " << Describe(b);
+      EXPECT_EQ(b < a, want > 0) << Describe(b) << " < " << Describe(a);
+      EXPECT_EQ(a == b, want == 0);
+      // Equal values of equal length, also after a round trip through the
+      // other representation.
+      EXPECT_TRUE(a == EF(a));
+      EXPECT_FALSE(a < EF(a));
+    }
+  }
+}
+
+TEST_F(WordBoundaryTest, RoundingAtWordBoundariesInAllModes) {
+  for (int bits : BoundaryLengths()) {
+    const EF x = Value(bits, Offset(70), a_);
+    const int lsb = x.exp() - x.prec();
+    for (int keep : {1, 52, 53, 63, 64, 65, 127, 128, 129, 255, 256, 257,
+                     bits - 1, bits, bits + 1}) {
+      for (int m = 0; m <= 5; ++m) {
+        const auto mode = EF::RoundingMode(m);
+        RoundToMaxPrecOracle(a_, keep, mode, want_);
+        EXPECT_EQ(Mismatch(x.RoundToMaxPrec(keep, mode), want_), "")
+            << Describe(x) << " to " << keep << " bits, mode " << m;
+        RoundToPowerOf2Oracle(a_, lsb + bits - keep, mode, want_);
+        EXPECT_EQ(
+            Mismatch(x.RoundToPowerOf2(lsb + bits - keep, mode), want_), "")
+            << Describe(x) << " to 2^" << lsb + bits - keep << ", mode "
+            << m;
+      }
+    }
+    EXPECT_EQ(x.ToDouble(), mpfr_get_d(a_, MPFR_RNDN)) << Describe(x);
+    const EF small = ldexp(x, -x.exp() + 40);  // below 2^40
+    mpfr_set_prec(b_, bits);
+    mpfr_mul_2si(b_, a_, -x.exp() + 40, MPFR_RNDN);
+    mpfr_set_prec(want_, bits + 1);
+    mpfr_round(want_, b_);
+    EXPECT_EQ(llround(small), mpfr_get_sj(want_, MPFR_RNDZ)) << Describe(small);
+    EXPECT_EQ(llrint(small), mpfr_get_sj(b_, MPFR_RNDN)) << Describe(small);
+  }
+}
+
+TEST_F(WordBoundaryTest, CopiesMovesAndSelfOperands) {
+  for (int a_bits : BoundaryLengths()) {
+    for (int b_bits : {1, 64, 65, 256, 257, 320}) {
+      const EF a = Value(a_bits, 3, a_);
+      const EF b = Value(b_bits, -2, b_);
+      EF x = a;  // copy, then assignments in every direction
+      EXPECT_EQ(Mismatch(x, a_), "");
+      x = b;
+      EXPECT_EQ(Mismatch(x, b_), "");
+      x = a;
+      EXPECT_EQ(Mismatch(x, a_), "");
+      EF y = std::move(x);
+      EXPECT_EQ(Mismatch(y, a_), "");
+      EXPECT_TRUE(x.is_zero() && !x.sign_bit());  // NOLINT: moved-from
+      x = b;
+      std::swap(x, y);
+      EXPECT_EQ(Mismatch(x, a_), "");
+      EXPECT_EQ(Mismatch(y, b_), "");
+      y = std::move(x);
+      EXPECT_EQ(Mismatch(y, a_), "");
+      const EF& alias = y;
+      y = alias;  // self-assignment
+      EXPECT_EQ(Mismatch(y, a_), "");
+      y = std::move(y);  // NOLINT: self-move keeps the value
+      EXPECT_EQ(Mismatch(y, a_), "");
+
+      // x = x * x, x += x, x - x through one object.
+      EF z = a;
+      z = z * z;
+      mpfr_set_prec(want_, 2 * a_bits);
+      mpfr_sqr(want_, a_, MPFR_RNDN);
+      EXPECT_EQ(Mismatch(z, want_), "") << Describe(a) << " squared";
+      z = a;
+      z += z;
+      mpfr_set_prec(want_, a_bits);
+      mpfr_mul_2si(want_, a_, 1, MPFR_RNDN);
+      EXPECT_EQ(Mismatch(z, want_), "") << Describe(a) << " doubled";
+      EXPECT_TRUE(EF::SignedSum(1, &z, -1, &z).is_zero());
+
+      // Vectors grow by moving their elements.
+      std::vector<EF> v;
+      for (int i = 0; i < 20; ++i) v.push_back(i % 2 ? a : b);
+      for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(Mismatch(v[i], i % 2 ? a_ : b_), "") << i;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace nurvik::lattis::testing
