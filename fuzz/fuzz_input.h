@@ -48,8 +48,9 @@ class Input {
     return ExactFloat::RoundingMode(Byte() % 6);
   }
 
-  // A value: a special one, or a mantissa of up to 32 bytes times a power
-  // of two whose exponent reaches past both ends of the range.
+  // A value: a special one, or a mantissa of up to 61 bytes (inline digits
+  // or heap digits) times a power of two whose exponent reaches past both
+  // ends of the range.
   ExactFloat Value() {
     const uint8_t head = Byte();
     switch (head % 16) {
@@ -63,7 +64,7 @@ class Input {
         break;
     }
     ExactFloat mantissa;
-    for (int n = 1 + head / 16 * 2; n > 0; --n) {
+    for (int n = 1 + head / 16 * 4; n > 0; --n) {
       mantissa = ldexp(mantissa, 8) + ExactFloat(static_cast<int>(Byte()));
     }
     const int exp_kind = Byte();

@@ -28,6 +28,8 @@ namespace nurvik::lattis {
 // differences of two exponents always fit an int. Zero, infinity and NaN hold
 // an empty mantissa and a state code in bn_exp_.
 
+static_assert(sizeof(ExactFloat) == 64, "two ints, a BIGNUM, four words");
+
 void BigNum::Grow(int words) {
   auto* d = static_cast<BN_ULONG*>(std::malloc(sizeof(BN_ULONG) * words));
   CHECK(d != nullptr);

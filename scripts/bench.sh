@@ -8,14 +8,12 @@
 # Orientation/Uniform/ExactFloat or Product/GMP/1024; the other components
 # name the case. Cases without an MPFR figure show "-".
 #
-# With BENCH_COPY_CHECK=1 it then runs Accumulate/ExactFloat under callgrind
-# and counts the BN_copy calls of one 1 000-term "sum += p * q" loop: the one
-# expected copy is the first term's (0 + x copies x); an assignment that copied
-# a mantissa would add one per term.
+# Allocator calls are counted by the test suite (tests/allocations), not
+# here: values of up to four words make none.
 #
 # Usage: scripts/bench.sh [benchmark flags, e.g. --benchmark_filter=Product]
 # Environment: BENCH_BUILD_DIR (default build-bench), BENCH_REPETITIONS
-# (default 3; the table shows the median), BENCH_COPY_CHECK.
+# (default 3; the table shows the median).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -91,23 +89,3 @@ for name, ns in rows:
     print(f"{name:<{width}}  {shown:>10}  {ratio(name, ns, 'MPFR'):>7}"
           f"  {ratio(name, ns, 'GMP'):>7}")
 EOF
-
-if [[ "${BENCH_COPY_CHECK:-0}" == 1 ]]; then
-  profile="${results}/accumulate.callgrind"
-  valgrind --tool=callgrind --callgrind-out-file="${profile}" \
-    --toggle-collect='*BM_Accumulate<nurvik::lattis::ExactFloat>*' \
-    "${build}/bench/ops_bench" --benchmark_filter='^Accumulate/ExactFloat$' \
-    --benchmark_min_time=0.01 >/dev/null 2>&1
-  callgrind_annotate --threshold=100 --tree=calling "${profile}" 2>/dev/null | python3 -c '
-import re, sys
-calls = {"BN_copy": 0, "BN_mul": 0}
-for line in sys.stdin:
-    m = re.search(r"=?> +\S*:(BN_copy|BN_mul) \((\d[\d,]*)x\)", line)
-    if m:
-        calls[m.group(1)] += int(m.group(2).replace(",", ""))
-loops = calls["BN_mul"] / 1000
-copies = calls["BN_copy"] / loops if loops else float("nan")
-print(f"\nAccumulate/ExactFloat under callgrind: {loops:g} loops of 1000 terms, "
-      f"{copies:g} BN_copy calls per loop (1 expected)")
-'
-fi

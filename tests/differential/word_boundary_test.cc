@@ -159,6 +159,18 @@ TEST_F(WordBoundaryTest, RoundingAtWordBoundariesInAllModes) {
   }
 }
 
+TEST_F(WordBoundaryTest, ToDoubleDropsEveryCountOfBitsIntoTheSubnormals) {
+  // Mantissas of one and two words whose lowest bit lies `drop` places below
+  // the smallest subnormal, so that rounding drops exactly that many bits.
+  for (int bits : {53, 64, 65, 100, 127, 128}) {
+    for (int drop = 1; drop <= 131; ++drop) {
+      const EF x = Value(bits, -1074 - drop + bits, a_);
+      EXPECT_EQ(x.ToDouble(), mpfr_get_d(a_, MPFR_RNDN))
+          << Describe(x) << " dropping " << drop;
+    }
+  }
+}
+
 TEST_F(WordBoundaryTest, CopiesMovesAndSelfOperands) {
   for (int a_bits : BoundaryLengths()) {
     for (int b_bits : {1, 64, 65, 256, 257, 320}) {
