@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <ostream>
 #include <utility>
-#include <vector>
+
+#include "math/bigint_algorithms.h"
 
 namespace nurvik::lattis {
 
@@ -854,6 +854,16 @@ int StripTrailingZeros(std::string* digits) {
   return dropped;
 }
 
+using bigint::BnPtr;
+using bigint::DivFloor;
+using bigint::kLog2Of10;
+using bigint::kLog2Of5;
+using bigint::Log10Magnitude;
+using bigint::LowBitsNonzero;
+using bigint::NewBn;
+using bigint::PowerOf5Bounds;
+using bigint::ScaledBounds;
+
 // Expansions of at most this many digits are formed whole; longer ones go
 // through bounded scaling, whose cost barely grows with the length. Whole
 // formation is a shift for bn_exp_ >= 0 but a power of 5 for bn_exp_ < 0.
@@ -864,357 +874,6 @@ int StripTrailingZeros(std::string* digits) {
 constexpr int64_t kExactDecimalDigits = 128;
 constexpr int64_t kExactDecimalDigitsNegativeExp = 24;
 
-constexpr double kLog10Of2Wide = 0.30102999566398120;
-constexpr double kLog2Of10 = 3.3219280948873623;
-constexpr double kLog2Of5 = 2.3219280948873623;
-
-struct BnFree {
-  void operator()(BIGNUM* bn) const { BN_free(bn); }
-};
-using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
-
-BnPtr NewBn() {
-  BnPtr bn(BN_new());
-  CHECK(bn != nullptr);
-  return bn;
-}
-
-// Divisors of at most this many bits go to BN_div's schoolbook division,
-// faster there than Newton's reciprocal.
-constexpr int kNewtonBits = 1 << 14;
-// Products with an operand shorter than this many words go to BN_mul as is.
-constexpr int kBalanceWords = 32;
-
-int Words(const BIGNUM* a) { return (BN_num_bits(a) + BN_BITS2 - 1) / BN_BITS2; }
-
-// True when a has a nonzero bit below bit n.
-bool LowBitsNonzero(const BIGNUM* a, int n) {
-  return !BN_is_zero(a) && static_cast<int>(BN_count_low_zero_bits(a)) < n;
-}
-
-// BN_mul's scratch space for balanced operands of more than 2^20 words would
-// pass BoringSSL's size limit, and the call would fail.
-constexpr int kMaxMulWords = 1 << 20;
-
-// *r = a * b; r may alias neither. BN_mul is Karatsuba only for operands of
-// nearly equal length, so the longer one is cut into pieces of the other's
-// length; balanced operands too long for BN_mul are cut in halves.
-void Mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
-  if (Words(a) < Words(b)) std::swap(a, b);
-  const bool balanced =
-      Words(b) < kBalanceWords || Words(a) - Words(b) <= 1;
-  if (balanced && Words(a) <= kMaxMulWords) {
-    CHECK(BN_mul(r, a, b, ctx));
-    return;
-  }
-  // a = hi * 2^cut + lo
-  const int cut = (balanced ? (Words(a) + 1) / 2 : Words(b)) * BN_BITS2;
-  BnPtr hi = NewBn(), lo = NewBn(), t = NewBn();
-  CHECK(BN_rshift(hi.get(), a, cut));
-  CHECK(BN_lshift(t.get(), hi.get(), cut));
-  CHECK(BN_sub(lo.get(), a, t.get()));
-  Mul(t.get(), hi.get(), b, ctx);
-  CHECK(BN_lshift(t.get(), t.get(), cut));
-  Mul(hi.get(), lo.get(), b, ctx);
-  CHECK(BN_add(r, t.get(), hi.get()));
-}
-
-// *r = a^2; r may alias a. Past its schoolbook sizes BN_sqr is Karatsuba only
-// when a's length is a power of two words, while BN_mul is Karatsuba for any
-// balanced pair: at a million bits BN_mul(a, a) takes 14 ms, BN_sqr 120.
-void Sqr(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) {
-  if (Words(a) < 16) {
-    CHECK(BN_sqr(r, a, ctx));
-  } else if (Words(a) <= kMaxMulWords) {
-    CHECK(BN_mul(r, a, a, ctx));
-  } else {
-    BnPtr t = NewBn();
-    Mul(t.get(), a, a, ctx);
-    CHECK(BN_copy(r, t.get()));
-  }
-}
-
-// *r = floor(2^(2n) / b) for b of n bits: a Newton step from the reciprocal u
-// of b's top h bits doubles the correct bits; a final correction makes it
-// exact. The step costs about five products of n/2 bits: b u, the error's
-// top half times u, and b times the correction.
-void Reciprocal(BIGNUM* r, const BIGNUM* b, BN_CTX* ctx) {
-  const int n = BN_num_bits(b);
-  BnPtr pow = NewBn(), t = NewBn(), u = NewBn(), c = NewBn();
-  BN_zero(pow.get());
-  CHECK(BN_set_bit(pow.get(), 2 * n));
-  if (n <= kNewtonBits) {
-    CHECK(BN_div(r, nullptr, pow.get(), b, ctx));
-    return;
-  }
-  const int h = n / 2 + 32;
-  CHECK(BN_rshift(t.get(), b, n - h));
-  Reciprocal(u.get(), t.get(), ctx);  // r0 = u 2^(n-h) ~ 2^(2n) / b
-  Mul(c.get(), b, u.get(), ctx);      // t = 2^(2n) - b r0, about 2n - h bits
-  CHECK(BN_lshift(c.get(), c.get(), n - h));
-  CHECK(BN_sub(t.get(), pow.get(), c.get()));
-  // r = r0 + t r0 / 2^(2n) = r0 + t u / 2^(n+h), from t's top h + 64 bits:
-  // the bits dropped change the correction by far less than one.
-  const int s = std::max(0, static_cast<int>(BN_num_bits(t.get())) - h - 64);
-  CHECK(BN_rshift(c.get(), t.get(), s));
-  Mul(pow.get(), c.get(), u.get(), ctx);
-  CHECK(BN_rshift(c.get(), pow.get(), n + h - s));
-  CHECK(BN_lshift(r, u.get(), n - h));
-  CHECK(BN_add(r, r, c.get()));
-  Mul(pow.get(), b, c.get(), ctx);  // 2^(2n) - b r = t - b c, into [0, b)
-  CHECK(BN_sub(t.get(), t.get(), pow.get()));
-  while (BN_is_negative(t.get())) {
-    CHECK(BN_sub_word(r, 1));
-    CHECK(BN_add(t.get(), t.get(), b));
-  }
-  while (BN_ucmp(t.get(), b) >= 0) {
-    CHECK(BN_add_word(r, 1));
-    CHECK(BN_sub(t.get(), t.get(), b));
-  }
-}
-
-// *q <= floor(a / b) <= *q + 2 for a < 2^(2n), given recip = floor(2^(2n) / b)
-// for b of n bits; q aliases neither. One product of n bits: a's bits below
-// n - 1 change the quotient estimate by less than one.
-void QuotientBelow(BIGNUM* q, const BIGNUM* a, const BIGNUM* recip, int n,
-                   BN_CTX* ctx) {
-  BnPtr top = NewBn();
-  CHECK(BN_rshift(top.get(), a, n - 1));
-  Mul(q, top.get(), recip, ctx);
-  CHECK(BN_rshift(q, q, n + 1));
-}
-
-// q = floor(a / b) and, unless rem is null, *rem = a mod b; q and rem alias
-// neither operand. recip is floor(2^(2n) / b) for b of n bits, or null.
-// Newton's quotient costs two Karatsuba products instead of BN_div's
-// quadratic time; it needs a < 2^(2n).
-void DivFloor(BIGNUM* q, BIGNUM* rem, const BIGNUM* a, const BIGNUM* b,
-              const BIGNUM* recip, BN_CTX* ctx) {
-  const int n = BN_num_bits(b);
-  if (n <= kNewtonBits || static_cast<int>(BN_num_bits(a)) > 2 * n) {
-    CHECK(BN_div(q, rem, a, b, ctx));
-    return;
-  }
-  BnPtr own = NewBn(), t = NewBn();
-  if (recip == nullptr) {
-    Reciprocal(own.get(), b, ctx);
-    recip = own.get();
-  }
-  QuotientBelow(q, a, recip, n, ctx);
-  Mul(own.get(), q, b, ctx);
-  CHECK(BN_sub(t.get(), a, own.get()));
-  while (BN_ucmp(t.get(), b) >= 0) {
-    CHECK(BN_add_word(q, 1));
-    CHECK(BN_sub(t.get(), t.get(), b));
-  }
-  if (rem != nullptr) CHECK(BN_copy(rem, t.get()));
-}
-
-// Decimal text of big integers in subquadratic time: split by the powers
-// 10^(chunk * 2^i), each made once with its reciprocal, down to pieces that
-// BN_bn2dec converts. The chunk, at most kMaxChunkDigits, is fitted to the
-// number so that every split is nearly even.
-class DecimalWriter {
- public:
-  explicit DecimalWriter(BN_CTX* ctx) : ctx_(ctx) {}
-
-  // Appends the digits of x (no leading zeros; "0" for zero). Use once.
-  void Append(const BIGNUM* x, std::string* out) {
-    const int64_t digits =
-        static_cast<int64_t>(BN_num_bits(x) * kLog10Of2Wide) + 1;
-    if (digits <= 2 * kMaxChunkDigits) {
-      AppendLeaf(x, 0, out);
-      return;
-    }
-    int level = 0;
-    while ((kMaxChunkDigits << (level + 1)) < digits) ++level;
-    chunk_ = (digits + (int64_t{2} << level) - 1) >> (level + 1);
-    AppendPadded(x, 0, out);
-  }
-
- private:
-  static constexpr int64_t kMaxChunkDigits = 256;
-
-  // Appends x padded with zeros to `width` digits. The split is at the
-  // smallest power P = 10^h with bits(x) <= 2 bits(P), so the remainder fills
-  // h digits, the quotient is nonzero with at most about as many, and
-  // Newton's quotient applies; only the leading quotients can be short.
-  void AppendPadded(const BIGNUM* x, size_t width, std::string* out) {
-    const int bits = BN_num_bits(x);
-    int level = 0;
-    while (2 * static_cast<int>(BN_num_bits(Power(level))) < bits) ++level;
-    if (level == 0) {
-      AppendLeaf(x, width, out);
-      return;
-    }
-    // x > 2^(2 * bits(10^(h/2))) > 10^h: the quotient is nonzero and x has
-    // more than h digits.
-    const size_t h = static_cast<size_t>(chunk_) << level;
-    BnPtr q = NewBn(), r = NewBn();
-    DivFloor(q.get(), r.get(), x, powers_[level].get(), recips_[level].get(),
-             ctx_);
-    AppendPadded(q.get(), width == 0 ? 0 : width - h, out);
-    AppendPadded(r.get(), h, out);
-  }
-
-  static void AppendLeaf(const BIGNUM* x, size_t width, std::string* out) {
-    char* text = BN_bn2dec(x);
-    CHECK(text != nullptr);
-    const size_t n = strlen(text);
-    if (width > n) out->append(width - n, '0');
-    out->append(text, n);
-    OPENSSL_free(text);
-  }
-
-  // 10^(chunk_ * 2^level), and its reciprocal when Newton uses it.
-  const BIGNUM* Power(int level) {
-    while (static_cast<int>(powers_.size()) <= level) {
-      BnPtr p = NewBn();
-      if (powers_.empty()) {
-        BnPtr ten = NewBn(), exp = NewBn();
-        CHECK(BN_set_word(ten.get(), 10));
-        CHECK(BN_set_word(exp.get(), chunk_));
-        CHECK(BN_exp(p.get(), ten.get(), exp.get(), ctx_));
-      } else {
-        Sqr(p.get(), powers_.back().get(), ctx_);
-      }
-      BnPtr recip;
-      if (static_cast<int>(BN_num_bits(p.get())) > kNewtonBits) {
-        recip = NewBn();
-        Reciprocal(recip.get(), p.get(), ctx_);
-      }
-      powers_.push_back(std::move(p));
-      recips_.push_back(std::move(recip));
-    }
-    return powers_[level].get();
-  }
-
-  BN_CTX* ctx_;
-  int64_t chunk_ = kMaxChunkDigits;
-  std::vector<BnPtr> powers_;
-  std::vector<BnPtr> recips_;
-};
-
-// lo * 2^*t <= 5^n <= (lo + err) * 2^*t with lo of about w bits: binary
-// powering that cuts lo down after each step and carries the error bound,
-// which grows about fourfold per cut and stays a few words long. Exact
-// (err == 0, *t == 0) when 5^n has at most w bits.
-void PowerOf5Bounds(int64_t n, int64_t w, BIGNUM* lo, BIGNUM* err, int64_t* t,
-                    BN_CTX* ctx) {
-  CHECK(BN_one(lo));
-  BN_zero(err);
-  *t = 0;
-  BnPtr f = NewBn();  // (lo + err)^2 - lo^2, scaled along with lo
-  for (int bit = 62; bit >= 0; --bit) {
-    if (BN_is_one(lo) && (n >> bit) == 0) continue;
-    if (BN_is_zero(err)) {
-      BN_zero(f.get());
-    } else {
-      CHECK(BN_lshift1(f.get(), lo));
-      CHECK(BN_add(f.get(), f.get(), err));
-      CHECK(BN_mul(f.get(), f.get(), err, ctx));  // err is short: linear time
-    }
-    Sqr(lo, lo, ctx);
-    *t *= 2;
-    if ((n >> bit) & 1) {
-      CHECK(BN_mul_word(lo, 5));
-      CHECK(BN_mul_word(f.get(), 5));
-    }
-    const int64_t cut = BN_num_bits(lo) - w;
-    if (cut > 0) {  // lo + f < (floor(lo / 2^cut) + floor(f / 2^cut) + 2) 2^cut
-      CHECK(BN_rshift(lo, lo, static_cast<int>(cut)));
-      CHECK(BN_rshift(err, f.get(), static_cast<int>(cut)));
-      CHECK(BN_add_word(err, 2));
-      *t += cut;
-    } else {
-      CHECK(BN_copy(err, f.get()));
-    }
-  }
-}
-
-// Multiplies lo and hi by 2^shift; a right shift rounds lo down and hi up,
-// and *sticky tells whether lo lost a nonzero bit.
-void ShiftBounds(BIGNUM* lo, BIGNUM* hi, int64_t shift, bool* sticky) {
-  if (shift >= 0) {
-    CHECK(BN_lshift(lo, lo, static_cast<int>(shift)));
-    CHECK(BN_lshift(hi, hi, static_cast<int>(shift)));
-    return;
-  }
-  const int n = static_cast<int>(-shift);
-  *sticky = *sticky || LowBitsNonzero(lo, n);
-  CHECK(BN_rshift(lo, lo, n));
-  CHECK(BN_rshift(hi, hi, n));
-  CHECK(BN_add_word(hi, 1));
-}
-
-// Bounds lo <= m * 2^e * 10^k * 2^f <= hi from m and 5^|k| cut to about w
-// bits, with one full product or quotient; the other bound follows from the
-// error terms in linear time. Returns whether nothing was cut; then lo is the
-// floor of the product. *sticky is set only when the product exceeds lo, and
-// always then when nothing was cut.
-bool ScaledBounds(const BIGNUM* m, int e, int64_t k, int f, int64_t w,
-                  BIGNUM* lo, BIGNUM* hi, bool* sticky, BN_CTX* ctx) {
-  const int64_t u = std::max<int64_t>(0, BN_num_bits(m) - w);
-  BnPtr m_lo = NewBn(), m_hi = NewBn(), p = NewBn(), err = NewBn();
-  CHECK(BN_rshift(m_lo.get(), m, static_cast<int>(u)));
-  CHECK(BN_copy(m_hi.get(), m_lo.get()));
-  if (u > 0) CHECK(BN_add_word(m_hi.get(), 1));
-  int64_t t = 0;
-  PowerOf5Bounds(std::abs(k), w, p.get(), err.get(), &t, ctx);
-  *sticky = false;
-  if (k >= 0) {  // m * 5^k * 2^(e + k + f)
-    // hi = m_hi (p + err) = lo + (m_hi - m_lo) p + m_hi err
-    Mul(lo, m_lo.get(), p.get(), ctx);
-    CHECK(BN_mul(hi, m_hi.get(), err.get(), ctx));
-    CHECK(BN_add(hi, hi, lo));
-    if (u > 0) CHECK(BN_add(hi, hi, p.get()));
-    ShiftBounds(lo, hi, u + t + e + k + f, sticky);
-  } else {  // m * 2^(e + k + f) / 5^-k
-    ShiftBounds(m_lo.get(), m_hi.get(), u - t + e + k + f, sticky);
-    // lo = q0 with q0 <= q = floor(m_lo / p) <= q0 + g: exact when nothing
-    // was cut, else Newton's quotient without its remainder.
-    BnPtr rem = NewBn(), slack = NewBn();
-    const int n = BN_num_bits(p.get());
-    const bool approx = (u > 0 || t > 0) && n > kNewtonBits &&
-                        static_cast<int>(BN_num_bits(m_lo.get())) <= 2 * n;
-    int g = 0;
-    if (approx) {
-      Reciprocal(rem.get(), p.get(), ctx);
-      QuotientBelow(lo, m_lo.get(), rem.get(), n, ctx);
-      g = 2;
-    } else {
-      DivFloor(lo, rem.get(), m_lo.get(), p.get(), nullptr, ctx);
-      *sticky = *sticky || !BN_is_zero(rem.get());
-    }
-    // With p >= 2^(n-1): m_hi / p < q + 1 + (m_hi - m_lo) / 2^(n-1), and
-    // m_lo / (p + err) >= q (1 - err / p) >= q0 - q0 err / 2^(n-1)
-    // > q0 - 1 - floor(q0 err / 2^(n-1)).
-    CHECK(BN_sub(slack.get(), m_hi.get(), m_lo.get()));
-    CHECK(BN_rshift(slack.get(), slack.get(), n - 1));
-    CHECK(BN_add(hi, lo, slack.get()));
-    CHECK(BN_add_word(hi, 2 + g));
-    if (approx || !BN_is_zero(err.get())) {
-      CHECK(BN_mul(slack.get(), lo, err.get(), ctx));
-      CHECK(BN_rshift(slack.get(), slack.get(), n - 1));
-      CHECK(BN_add_word(slack.get(), 1));
-      CHECK(BN_sub(lo, lo, slack.get()));
-      if (BN_is_negative(lo)) BN_zero(lo);
-      *sticky = true;
-    }
-  }
-  return u == 0 && t == 0;
-}
-
-// log10 of m * 2^e, from m's leading 53 bits.
-double Log10Magnitude(const BIGNUM* m, int e) {
-  const int drop = std::max(0, static_cast<int>(BN_num_bits(m)) - 53);
-  BnPtr top = NewBn();
-  CHECK(BN_rshift(top.get(), m, drop));
-  uint64_t lead = 0;
-  CHECK(BN_get_u64(top.get(), &lead));
-  return std::log10(static_cast<double>(lead)) +
-         (static_cast<double>(e) + drop) * kLog10Of2Wide;
-}
 }  // namespace
 
 int ExactFloat::GetDecimalDigits(int max_digits, std::string* digits) const {
@@ -1322,7 +981,7 @@ int ExactFloat::GetDecimalDigitsBounded(int max_digits, int e10,
       }
     }
     std::string text;
-    DecimalWriter(ctx).Append(kept.get(), &text);
+    bigint::AppendDecimal(kept.get(), ctx, &text);
     if (static_cast<int64_t>(text.size()) != d) {  // e10 was one off
       e10 += static_cast<int64_t>(text.size()) > d ? 1 : -1;
       continue;
