@@ -184,7 +184,7 @@ void ShiftBounds(BIGNUM* lo, BIGNUM* hi, int64_t shift, bool* sticky) {
   CHECK(BN_add_word(hi, 1));
 }
 
-bool ScaledBounds(const BIGNUM* m, int e, int64_t k, int f, int64_t w,
+bool ScaledBounds(const BIGNUM* m, int64_t e, int64_t k, int64_t f, int64_t w,
                   BIGNUM* lo, BIGNUM* hi, bool* sticky, BN_CTX* ctx) {
   const int64_t u = std::max<int64_t>(0, BN_num_bits(m) - w);
   BnPtr m_lo = NewBn(), m_hi = NewBn(), p = NewBn(), err = NewBn();

@@ -84,7 +84,7 @@ void ShiftBounds(BIGNUM* lo, BIGNUM* hi, int64_t shift, bool* sticky);
 // error terms in linear time. Returns whether nothing was cut; then lo is the
 // floor of the product. *sticky is set only when the product exceeds lo, and
 // always then when nothing was cut. O(M(w) log |k|).
-bool ScaledBounds(const BIGNUM* m, int e, int64_t k, int f, int64_t w,
+bool ScaledBounds(const BIGNUM* m, int64_t e, int64_t k, int64_t f, int64_t w,
                   BIGNUM* lo, BIGNUM* hi, bool* sticky, BN_CTX* ctx);
 
 // log10 of m * 2^e for m > 0, from m's leading 53 bits.

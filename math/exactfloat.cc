@@ -1042,6 +1042,377 @@ std::string ExactFloat::ToUniqueString() const {
   return ToString() + prec_text;
 }
 
+// ---------------------------------------------------------------------------
+// Values from text
+
+namespace {
+
+// Exponent digits saturate here: every exponent past it gives the same zero
+// or infinity, whatever the digits and the precision, and sums of it with
+// digit counts stay far inside int64.
+constexpr int64_t kExponentLimit = 1000000000000000000;
+
+// A text, taken apart by the grammar of FromString.
+struct Text {
+  enum class Kind { kNumber, kInfinity, kNaN };
+  Kind kind = Kind::kNumber;
+  int sign = 1;
+  bool hex = false;
+  // The significant digits, without leading or trailing zeros; empty for
+  // zero. The value is digits * 10^exp, or digits * 2^exp for hex digits.
+  std::string digits;
+  int64_t exp = 0;
+  int64_t round_bits = -1;  // N of a suffix <N>, saturated; -1 without one
+};
+
+bool IsDigit(char c, bool hex) {
+  return (c >= '0' && c <= '9') ||
+         (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+}
+
+bool EqualsLower(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? text[i] - 'A' + 'a'
+                                                     : text[i];
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+// Reads decimal digits at *pos into *value, saturated at `limit`; returns
+// how many there were.
+size_t ReadDecimal(std::string_view text, size_t* pos, int64_t limit,
+                   int64_t* value) {
+  const size_t start = *pos;
+  *value = 0;
+  for (; *pos < text.size() && IsDigit(text[*pos], false); ++*pos) {
+    *value = std::min(limit, *value * 10 + (text[*pos] - '0'));
+  }
+  return *pos - start;
+}
+
+bool ParseText(std::string_view text, Text* out) {
+  size_t pos = 0;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+    out->sign = text[pos++] == '-' ? -1 : 1;
+  }
+  // The suffix <N>, if the text ends with '>'.
+  if (!text.empty() && text.back() == '>') {
+    const size_t open = text.rfind('<');
+    if (open == std::string_view::npos || open < pos) return false;
+    size_t digit_pos = open + 1;
+    if (ReadDecimal(text, &digit_pos, kExponentLimit, &out->round_bits) == 0 ||
+        digit_pos != text.size() - 1) {
+      return false;
+    }
+    text = text.substr(0, open);
+  }
+  const std::string_view body = text.substr(pos);
+  if (EqualsLower(body, "inf") || EqualsLower(body, "infinity")) {
+    out->kind = Text::Kind::kInfinity;
+    return true;
+  }
+  if (EqualsLower(body, "nan")) {
+    out->kind = Text::Kind::kNaN;
+    return true;
+  }
+  if (body.size() >= 2 && body[0] == '0' && (body[1] == 'x' || body[1] == 'X')) {
+    out->hex = true;
+    pos += 2;
+  }
+  // Mantissa digits, with at most one point.
+  int64_t fraction_digits = 0;
+  bool point = false;
+  size_t mantissa_digits = 0;
+  for (; pos < text.size(); ++pos) {
+    const char c = text[pos];
+    if (c == '.' && !point) {
+      point = true;
+    } else if (IsDigit(c, out->hex)) {
+      ++mantissa_digits;
+      fraction_digits += point;
+      if (!out->digits.empty() || c != '0') out->digits.push_back(c);
+    } else {
+      break;
+    }
+  }
+  if (mantissa_digits == 0) return false;
+  int64_t exp = 0;
+  if (pos < text.size() &&
+      (out->hex ? text[pos] == 'p' || text[pos] == 'P'
+                : text[pos] == 'e' || text[pos] == 'E')) {
+    ++pos;
+    int exp_sign = 1;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+      exp_sign = text[pos++] == '-' ? -1 : 1;
+    }
+    if (ReadDecimal(text, &pos, kExponentLimit, &exp) == 0) return false;
+    exp *= exp_sign;
+  }
+  if (pos != text.size()) return false;
+  // Trailing zeros move into the exponent.
+  const size_t kept = out->digits.find_last_not_of('0') + 1;
+  const auto trailing = static_cast<int64_t>(out->digits.size() - kept);
+  out->digits.resize(out->digits.empty() ? 0 : kept);
+  const int digit_bits = out->hex ? 4 : 1;
+  out->exp = exp + (trailing - fraction_digits) * digit_bits;
+  return out->round_bits != 0 || out->digits.empty();
+}
+
+// m * 2^z * 10^e10 for the decimal digits of a text: m odd, the powers of
+// two of the digits' integer in z.
+struct Decimal {
+  bigint::BnPtr m = bigint::NewBn();
+  int64_t z = 0;
+  int64_t e10 = 0;
+  std::string_view digits;  // the significant digits, for divisibility tests
+
+  // log2 of the value, within a unit or so.
+  double Log2() const {
+    return static_cast<double>(BN_num_bits(m.get())) +
+           static_cast<double>(z) + static_cast<double>(e10) * kLog2Of10;
+  }
+  // Bits of 5^|e10| bounded above.
+  double PowerBits() const {
+    return std::abs(static_cast<double>(e10)) * kLog2Of5 + 1;
+  }
+};
+
+Decimal ReadDecimalText(const Text& text, BN_CTX* ctx) {
+  Decimal d;
+  d.digits = text.digits;
+  d.e10 = text.exp;
+  bigint::DecimalToBn(text.digits, d.m.get(), ctx);
+  d.z = BN_count_low_zero_bits(d.m.get());
+  CHECK(BN_rshift(d.m.get(), d.m.get(), static_cast<int>(d.z)));
+  return d;
+}
+
+// Whether 5^k divides the integer of the digits, from its last digits: 5^k
+// divides 10^k, so only the last k digits count. Decides at once unless all
+// of the last 27 digits pass (5^27 < 2^63); then *exact_test is set.
+bool MayBeDivisibleByPowerOf5(std::string_view digits, int64_t k,
+                              bool* exact_test) {
+  const size_t j = static_cast<size_t>(std::min<int64_t>(k, 27));
+  if (digits.size() < j) return false;  // nonzero, below 10^j... too small
+  uint64_t tail = 0, power = 1;
+  for (size_t i = digits.size() - j; i < digits.size(); ++i) {
+    tail = tail * 10 + static_cast<uint64_t>(digits[i] - '0');
+  }
+  for (size_t i = 0; i < j; ++i) power *= 5;
+  *exact_test = k > 27;
+  return tail % power == 0;
+}
+
+// The exact integer mantissa of the value, as *n * 2^*exp, when the value is
+// dyadic and its mantissa estimated at no more than max_bits bits; false
+// otherwise. Costs at most a product or quotient of the text's size and
+// max_bits.
+bool ExactMantissa(const Decimal& d, int64_t max_bits, BIGNUM* n, int64_t* exp,
+                   BN_CTX* ctx) {
+  const double m_bits = BN_num_bits(d.m.get());
+  if (d.e10 == 0) {
+    CHECK(BN_copy(n, d.m.get()));
+    *exp = d.z;
+    return true;
+  }
+  bigint::BnPtr power = bigint::NewBn(), err = bigint::NewBn();
+  int64_t scale = 0;
+  if (d.e10 > 0) {  // an integer: m * 5^e10 * 2^(z + e10)
+    if (m_bits + d.PowerBits() - 2 > static_cast<double>(max_bits)) {
+      return false;
+    }
+    bigint::PowerOf5Bounds(d.e10, INT64_MAX, power.get(), err.get(), &scale,
+                           ctx);
+    bigint::Mul(n, d.m.get(), power.get(), ctx);
+    *exp = d.z + d.e10;
+    return true;
+  }
+  // m * 2^(z - k) / 5^k is dyadic exactly when 5^k divides m.
+  const int64_t k = -d.e10;
+  bool exact_test = false;
+  if (d.PowerBits() - 2 > m_bits ||
+      !MayBeDivisibleByPowerOf5(d.digits, k, &exact_test)) {
+    return false;
+  }
+  bigint::BnPtr rem = bigint::NewBn();
+  bigint::PowerOf5Bounds(k, INT64_MAX, power.get(), err.get(), &scale, ctx);
+  bigint::DivFloor(n, rem.get(), d.m.get(), power.get(), nullptr, ctx);
+  if (!BN_is_zero(rem.get())) return false;
+  *exp = d.z - k;
+  return true;
+}
+
+// The leading q_bits bits of the value, truncated, as *q * 2^*exp, for a
+// value that no q_bits-bit number equals. Bounds on a scaled value with
+// twice the working bits each round, until both bounds agree on those bits;
+// the bounds become exact at the size of the whole computation, but a
+// value that no short number equals is told apart from the nearest
+// boundary long before.
+void LeadingBits(const Decimal& d, int64_t q_bits, BIGNUM* q, int64_t* exp,
+                 BN_CTX* ctx) {
+  const int64_t exact_bits =
+      std::max<int64_t>(BN_num_bits(d.m.get()),
+                        static_cast<int64_t>(d.PowerBits()) + 2) + 64;
+  // x * 2^f has about q_bits + 64 bits.
+  int64_t f = q_bits + 64 - static_cast<int64_t>(std::floor(d.Log2()));
+  bigint::BnPtr lo = bigint::NewBn(), hi = bigint::NewBn(),
+                q_hi = bigint::NewBn();
+  int64_t w = std::min(q_bits + 128, exact_bits);
+  for (;;) {
+    bool sticky = false;
+    const bool exact = bigint::ScaledBounds(d.m.get(), d.z, d.e10, f, w,
+                                            lo.get(), hi.get(), &sticky, ctx);
+    const int64_t drop = BN_num_bits(lo.get()) - q_bits;
+    if (drop < 2) {  // the estimate of the magnitude was off: scale up
+      f += 64 - drop;
+      continue;
+    }
+    CHECK(BN_rshift(q, lo.get(), static_cast<int>(drop)));
+    CHECK(BN_rshift(q_hi.get(), hi.get(), static_cast<int>(drop)));
+    if (exact || BN_cmp(q, q_hi.get()) == 0) {
+      *exp = drop - f;
+      return;
+    }
+    w = std::min(2 * w, exact_bits);
+  }
+}
+
+}  // namespace
+
+ExactFloat ExactFloat::RoundedFromMantissa(int sign, const BIGNUM* mantissa,
+                                           int64_t exp, int max_prec,
+                                           RoundingMode mode) {
+  if (BN_is_zero(mantissa)) return SignedZero(sign);
+  // Round the mantissa as a value of exp() 0, where every precision fits the
+  // exponent range, then scale: ldexp applies the range. Below one bit the
+  // result is zero or a single power of two, the same for every max_prec
+  // below 0 but for its exponent.
+  const int bits = BN_num_bits(mantissa);
+  ExactFloat t;
+  t.sign_ = sign;
+  t.bn_exp_ = -bits;
+  t.bn_.Reserve(bits / kWordBits + 1);
+  CHECK(BN_copy(t.bn_.get(), mantissa));
+  ExactFloat r = t.RoundToMaxPrec(std::max(max_prec, -1), mode);
+  r.Canonicalize();
+  const int64_t below = max_prec < -1 ? -int64_t{max_prec} - 1 : 0;
+  return scalbln(r, static_cast<long>(  // NOLINT(runtime/int)
+                        std::clamp<int64_t>(exp + bits + below, INT_MIN,
+                                            INT_MAX)));
+}
+
+namespace {
+
+// The value of a parsed number text, or what stands for it in rounding:
+// |value| = n * 2^exp, or a truncation of it rounded to odd (`exact` false).
+struct Mantissa {
+  bigint::BnPtr n = bigint::NewBn();
+  int64_t exp = 0;
+  bool exact = true;
+  bool too_long = false;  // rounded to max_prec, longer than kMaxPrec bits
+};
+
+// The mantissa of a nonzero number text: exact when `exact_only` (false
+// when the value is not dyadic or far past the range), else exact or
+// rounded to odd at max(max_prec, 1) + 2 bits, so that rounding it to
+// max_prec bits rounds as the value would.
+Mantissa NumberMantissa(const Text& text, bool exact_only, int max_prec) {
+  Mantissa r;
+  BN_CTX* ctx = BN_CTX_new();
+  CHECK(ctx != nullptr);
+  if (text.hex) {
+    BIGNUM* parsed = r.n.get();
+    CHECK(BN_hex2bn(&parsed, text.digits.c_str()) != 0);
+    r.exp = text.exp;
+    BN_CTX_free(ctx);
+    return r;
+  }
+  const Decimal d = ReadDecimalText(text, ctx);
+  const double log2 = d.Log2();
+  // Far past the range only the side counts: 3 * 2^(log2 - 2), not exact,
+  // stands for every value there.
+  constexpr double kFar = 1 << 20;
+  const double highest_result = log2 + std::max(0.0, -static_cast<double>(max_prec));
+  const int64_t q_bits = std::max(max_prec, 1) + 2;
+  if (log2 > ExactFloat::kMaxExp + kFar ||
+      highest_result < ExactFloat::kMinExp - kFar) {
+    r.exact = false;
+    if (!exact_only) {
+      CHECK(BN_set_word(r.n.get(), 3));
+      r.exp = static_cast<int64_t>(log2) - 2;
+    }
+  } else if (!ExactMantissa(
+                 d, exact_only ? int64_t{ExactFloat::kMaxPrec} + 1 : q_bits + 64,
+                 r.n.get(), &r.exp, ctx)) {
+    r.exact = false;
+    // No number of kMaxPrec bits or fewer lies within 2^-closeness
+    // (relatively) of a value with no short expansion.
+    const int64_t closeness =
+        BN_num_bits(d.m.get()) + static_cast<int64_t>(d.PowerBits()) + 64;
+    if (!exact_only && max_prec > int64_t{ExactFloat::kMaxPrec} + closeness) {
+      r.too_long = true;
+    } else if (!exact_only) {
+      // The truncation with its last bit set stands for every value strictly
+      // between two truncations.
+      LeadingBits(d, q_bits, r.n.get(), &r.exp, ctx);
+      CHECK(BN_set_bit(r.n.get(), 0));
+    }
+  }
+  BN_CTX_free(ctx);
+  return r;
+}
+
+}  // namespace
+
+std::optional<ExactFloat> ExactFloat::FromText(std::string_view text,
+                                               bool exact_only, int max_prec,
+                                               RoundingMode mode) {
+  Text t;
+  if (!ParseText(text, &t)) return std::nullopt;
+  if (t.kind == Text::Kind::kInfinity) return Infinity(t.sign);
+  if (t.kind == Text::Kind::kNaN) return t.sign < 0 ? -NaN() : NaN();
+  if (t.digits.empty()) return SignedZero(t.sign);
+  if (t.round_bits >= 0) {
+    // The suffix rounds first; the result, in range, is exact.
+    const int bits = static_cast<int>(std::min<int64_t>(t.round_bits, INT_MAX));
+    const Mantissa m = NumberMantissa(t, false, bits);
+    const ExactFloat v =
+        m.too_long ? NaN()
+                   : RoundedFromMantissa(t.sign, m.n.get(), m.exp, bits,
+                                         kRoundTiesToEven);
+    if (!exact_only) return v.RoundToMaxPrec(max_prec, mode);
+    if (!v.is_normal()) return std::nullopt;  // out of range or too long
+    return v;
+  }
+  const Mantissa m = NumberMantissa(t, exact_only, max_prec);
+  if (m.too_long) return NaN();
+  if (!exact_only) {
+    return RoundedFromMantissa(t.sign, m.n.get(), m.exp, max_prec, mode);
+  }
+  // Exact: nothing rounded, nothing past the limits.
+  const int64_t bits = BN_num_bits(m.n.get());
+  const int64_t top = m.exp + bits;
+  if (!m.exact ||
+      bits - static_cast<int64_t>(BN_count_low_zero_bits(m.n.get())) >
+          kMaxPrec ||
+      top < kMinExp || top > kMaxExp) {
+    return std::nullopt;
+  }
+  return RoundedFromMantissa(t.sign, m.n.get(), m.exp, INT_MAX, mode);
+}
+
+std::optional<ExactFloat> ExactFloat::FromString(std::string_view text) {
+  return FromText(text, true, INT_MAX, kRoundTiesToEven);
+}
+
+std::optional<ExactFloat> ExactFloat::FromString(std::string_view text,
+                                                 int max_prec,
+                                                 RoundingMode mode) {
+  return FromText(text, false, max_prec, mode);
+}
+
 std::ostream& operator<<(std::ostream& os, const ExactFloat& a) {
   return os << a.ToString();
 }

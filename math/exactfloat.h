@@ -47,7 +47,9 @@
 #include <cstddef>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace nurvik::lattis {
 
@@ -309,6 +311,34 @@ class ExactFloat {
   // precision.
   std::string ToUniqueString() const;
 
+  // Values from text. The grammar, for the whole text (no blanks skipped,
+  // nothing after the number):
+  //   [+|-] ( inf | infinity | nan                            (any case)
+  //         | D [. D] [(e|E) [+|-] N]                 decimal digits D
+  //         | (0x|0X) H [. H] [(p|P) [+|-] N] )   hex digits H; p: 2^N
+  //   then optionally <N>, the suffix that ToUniqueString writes,
+  // where N is decimal digits and the mantissa has at least one digit on
+  // either side of its optional point. The sign applies to zeros, infinities
+  // and NaN too. A suffix <N> rounds the value to N bits, ties to even,
+  // before anything else; N = 0 is allowed only for zeros, infinities and
+  // NaN. Every text of ToString, ToStringWithMaxDigits and ToUniqueString
+  // parses, and FromString(x.ToUniqueString()) is x with its prec().
+  //
+  // Exactly the value that `text` denotes, or nullopt when the text is
+  // malformed or its value cannot be held exactly: not a dyadic rational
+  // ("0.1"), outside the exponent range, or longer than kMaxPrec bits.
+  static std::optional<ExactFloat> FromString(std::string_view text);
+  // The value of `text` rounded as RoundToMaxPrec(max_prec, mode) rounds its
+  // exact, possibly infinite, binary expansion; past the exponent range a
+  // signed zero or infinity. nullopt only for malformed text.
+  //
+  // Cost of both: O(M(n) log n) for n digits, plus O(M(max_prec) log |e|)
+  // to round with a decimal exponent e, which is never formed as a whole
+  // power of 10; M(n) is the cost of an n-bit product. Short texts take
+  // about a microsecond, a million digits a fraction of a second.
+  static std::optional<ExactFloat> FromString(std::string_view text,
+                                              int max_prec, RoundingMode mode);
+
   // Ends the process with "Unimplemented ExactFloat method called".
   [[noreturn]] static void Unimplemented();
 
@@ -336,6 +366,16 @@ class ExactFloat {
   void SetMantissaMagnitude(int64_t v);
   // The copy constructor's path for mantissas longer than the inline words.
   void CopyLarge(const ExactFloat& b);
+  // The value of `text`, exactly (exact_only) or rounded: FromString's body.
+  static std::optional<ExactFloat> FromText(std::string_view text,
+                                            bool exact_only, int max_prec,
+                                            RoundingMode mode);
+  // sign * mantissa * 2^exp, for a mantissa of any length and any exponent,
+  // rounded to max_prec bits as RoundToMaxPrec would; past the exponent
+  // range a signed zero or infinity, past kMaxPrec bits NaN.
+  static ExactFloat RoundedFromMantissa(int sign, const BIGNUM* mantissa,
+                                        int64_t exp, int max_prec,
+                                        RoundingMode mode);
   // GetDecimalDigits on the whole exact decimal expansion.
   int GetDecimalDigitsExact(int max_digits, std::string* digits) const;
   // GetDecimalDigits from bounds on |*this| * 10^k cut to the digits asked
