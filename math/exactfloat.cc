@@ -1279,6 +1279,56 @@ void LeadingBits(const Decimal& d, int64_t q_bits, BIGNUM* q, int64_t* exp,
   }
 }
 
+// The leading q_bits bits of a nonzero decimal, truncated: *q * 2^*exp with
+// *q of exactly q_bits bits; *exact tells whether that is the decimal.
+void Truncation(const Decimal& d, int64_t q_bits, BIGNUM* q, int64_t* exp,
+                bool* exact, BN_CTX* ctx) {
+  if (!ExactMantissa(d, q_bits + 64, q, exp, ctx)) {
+    LeadingBits(d, q_bits, q, exp, ctx);
+    *exact = false;
+    return;
+  }
+  const int64_t shift = BN_num_bits(q) - q_bits;
+  *exact = shift <= 0 || !bigint::LowBitsNonzero(q, static_cast<int>(shift));
+  if (shift > 0) {
+    CHECK(BN_rshift(q, q, static_cast<int>(shift)));
+  } else {
+    CHECK(BN_lshift(q, q, static_cast<int>(-shift)));
+  }
+  *exp += shift;
+}
+
+// For a decimal of many more digits than q_bits needs: the truncation of
+// the value to q_bits bits, rounded to odd, from its leading digits alone.
+// The value lies strictly between the leading digits and one unit more in
+// their last place (the digits end in a nonzero digit); when both bounds
+// truncate alike, so does the value, and it is not that truncation. False
+// when they differ or lie far past the range.
+bool TruncationFromLeadingDigits(const Text& text, int64_t q_bits, BIGNUM* q,
+                                 int64_t* exp, BN_CTX* ctx) {
+  const size_t kept = static_cast<size_t>(q_bits * bigint::kLog10Of2Wide) + 30;
+  if (text.digits.size() <= kept) return false;
+  Text lo;
+  lo.digits = text.digits.substr(0, kept);
+  lo.exp = text.exp + static_cast<int64_t>(text.digits.size() - kept);
+  Text hi = lo;
+  IncrementDecimal(&hi.digits);
+  const Decimal d_lo = ReadDecimalText(lo, ctx), d_hi = ReadDecimalText(hi, ctx);
+  constexpr double kNear = 1 << 20;
+  if (d_lo.Log2() > ExactFloat::kMaxExp + kNear ||
+      d_lo.Log2() < ExactFloat::kMinExp - kNear) {
+    return false;
+  }
+  bigint::BnPtr q_hi = bigint::NewBn();
+  int64_t exp_hi = 0;
+  bool exact_lo = false, exact_hi = false;
+  Truncation(d_lo, q_bits, q, exp, &exact_lo, ctx);
+  Truncation(d_hi, q_bits, q_hi.get(), &exp_hi, &exact_hi, ctx);
+  if (*exp != exp_hi || BN_cmp(q, q_hi.get()) != 0) return false;
+  CHECK(BN_set_bit(q, 0));
+  return true;
+}
+
 }  // namespace
 
 ExactFloat ExactFloat::RoundedFromMantissa(int sign, const BIGNUM* mantissa,
@@ -1314,18 +1364,68 @@ struct Mantissa {
   bool too_long = false;  // rounded to max_prec, longer than kMaxPrec bits
 };
 
+// NumberMantissa on machine words, for at most 19 digits (below 2^64) and a
+// power of 5 below 2^47: D * 5^e10 exactly, or D / 5^k exactly or rounded
+// to odd at q_bits <= 64 bits from one 128-bit quotient. False for other
+// texts.
+bool ShortMantissa(const Text& text, bool exact_only, int64_t q_bits,
+                   Mantissa* r) {
+  constexpr int kMaxPower = 20;  // 5^20 < 2^47
+  const int64_t e10 = text.exp;
+  if (text.digits.size() > 19 || e10 < -kMaxPower || e10 > 27) return false;
+  uint64_t digits = 0;
+  for (char c : text.digits) digits = digits * 10 + static_cast<uint64_t>(c - '0');
+  uint64_t power = 1;
+  for (int64_t i = 0; i < std::abs(e10); ++i) power *= 5;
+  auto set = [&](DoubleWord n, int64_t exp) {
+    CHECK(BN_set_u64(r->n.get(), static_cast<uint64_t>(n >> 64)));
+    CHECK(BN_lshift(r->n.get(), r->n.get(), 64));
+    CHECK(BN_add_word(r->n.get(), static_cast<uint64_t>(n)));
+    r->exp = exp;
+  };
+  auto bits = [](DoubleWord v) {
+    const auto high = static_cast<uint64_t>(v >> 64);
+    return high != 0 ? 128 - __builtin_clzll(high)
+                     : 64 - __builtin_clzll(static_cast<uint64_t>(v) | 1);
+  };
+  if (e10 >= 0) {  // 5^27 < 2^63: the product fits
+    set(DoubleWord{digits} * power, e10);
+    return true;
+  }
+  if (digits % power == 0) {
+    set(digits / power, e10);
+    return true;
+  }
+  r->exact = false;
+  if (exact_only) return true;
+  // q = floor(D 2^s / 5^k) has at least q_bits + 1 bits and D 2^s fits.
+  const int64_t s = q_bits + bits(power) - bits(digits) + 1;
+  if (q_bits > 64 || s < 0) return false;
+  const DoubleWord q = (DoubleWord{digits} << s) / power;
+  const int drop = bits(q) - static_cast<int>(q_bits);
+  set((q >> drop) | 1, e10 - s + drop);  // not dyadic: never exact
+  return true;
+}
+
 // The mantissa of a nonzero number text: exact when `exact_only` (false
 // when the value is not dyadic or far past the range), else exact or
 // rounded to odd at max(max_prec, 1) + 2 bits, so that rounding it to
 // max_prec bits rounds as the value would.
 Mantissa NumberMantissa(const Text& text, bool exact_only, int max_prec) {
   Mantissa r;
-  BN_CTX* ctx = BN_CTX_new();
-  CHECK(ctx != nullptr);
   if (text.hex) {
     BIGNUM* parsed = r.n.get();
     CHECK(BN_hex2bn(&parsed, text.digits.c_str()) != 0);
     r.exp = text.exp;
+    return r;
+  }
+  const int64_t q_bits = std::max(max_prec, 1) + 2;
+  if (ShortMantissa(text, exact_only, q_bits, &r)) return r;
+  BN_CTX* ctx = BN_CTX_new();
+  CHECK(ctx != nullptr);
+  if (!exact_only &&
+      TruncationFromLeadingDigits(text, q_bits, r.n.get(), &r.exp, ctx)) {
+    r.exact = false;
     BN_CTX_free(ctx);
     return r;
   }
@@ -1335,7 +1435,6 @@ Mantissa NumberMantissa(const Text& text, bool exact_only, int max_prec) {
   // stands for every value there.
   constexpr double kFar = 1 << 20;
   const double highest_result = log2 + std::max(0.0, -static_cast<double>(max_prec));
-  const int64_t q_bits = std::max(max_prec, 1) + 2;
   if (log2 > ExactFloat::kMaxExp + kFar ||
       highest_result < ExactFloat::kMinExp - kFar) {
     r.exact = false;
