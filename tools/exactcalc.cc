@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,10 +29,12 @@ Evaluates each EXPR exactly and prints its result on one line. Without EXPR,
 evaluates standard input one line at a time (blank lines are skipped).
 
 Grammar: + - * (no division), unary -, parentheses and function calls.
-  Numbers: integer literals (decimal 123 or hexadecimal 0xff) are exact,
-  however long; literals with a point or an exponent (1.5, 1e-3, 0x1.8p3)
-  become the nearest double first, then exactly that double. inf and nan
-  name the special values.
+  Numbers: decimal (123, 1.5, 2.5e-1, 1e400) and hexadecimal (0xff,
+  0x1.8p3, 0x1p-1074) literals are exact whenever their value is a binary
+  fraction within ExactFloat's range and precision. Other literals (0.1,
+  1e-3) become the nearest double, then exactly that double; with --prec N,
+  the literal rounded to N bits, ties to even, instead. inf and nan name the
+  special values.
   pow(x, n)          x to the power n, for an integer n from 0 to 10000
   roundbits(x, bits, mode)  x rounded to at most `bits` significant bits
   todouble(x)        the nearest double to x
@@ -50,12 +53,14 @@ Output forms (the last one given applies to all expressions):
   --unique    the default text followed by <precision in bits>
   --exact     every decimal digit of the exact value
   --double    the nearest double, printed with %.17g
+Input option:
+  --prec N    literals that are not exact are rounded to N bits (N >= 1),
+              ties to even, instead of to the nearest double
 An argument starting with "--" is an option; write -(-x) or put "--" before
 expressions that start with "--".
 
 Limits, so that no expression runs for minutes: nesting of parentheses,
-calls and unary minus up to 200 levels; integer literals of up to 100000
-digits; pow results of up to 67108864 bits (longer ones would be NaN);
+calls and unary minus up to 200 levels; literals of up to 1000000 digits; pow results of up to 67108864 bits (longer ones would be NaN);
 products worth about 20 seconds per expression; text of up to 1000000
 significant digits (--double has no limit).
 Results beyond the exponent and precision range are infinities, zeros and
@@ -70,9 +75,8 @@ constexpr int kMaxDepth = 200;
 constexpr long kMaxPowExponent = 10000;  // NOLINT(runtime/int)
 // Products of this cost in all (see ProductCost) take about 20 seconds.
 constexpr double kMaxProductCost = 6e9;
-// Long literals are split into halves whose product lengths differ, which
-// BoringSSL multiplies in quadratic time: 100000 digits take 0.1 seconds.
-constexpr size_t kMaxLiteralDigits = 100000;
+// Literals convert in subquadratic time: a million digits take 0.2 seconds.
+constexpr size_t kMaxLiteralDigits = 1000000;
 // Decimal digits that a text form may need; ExactFloat produces a million in
 // about ten seconds.
 constexpr double kMaxTextDigits = 1e6;
@@ -114,38 +118,14 @@ ExactFloat FromInt64(int64_t v) {
   return ldexp(ExactFloat(high), 32) + ExactFloat(low);
 }
 
-ExactFloat PowerOfFive(int64_t n) {
-  ExactFloat result = 1, base = 5;
-  for (; n > 0; n >>= 1) {
-    if (n & 1) result = result * base;
-    if (n > 1) base = base * base;
-  }
-  return result;
-}
-
-// The exact value of a string of decimal or hexadecimal digits, from its
-// halves, so that a long literal costs a few large products rather than one
-// product per digit.
-ExactFloat IntegerValue(std::string_view digits, int base) {
-  const size_t chunk = base == 10 ? 9 : 7;  // below 2^31 in either base
-  if (digits.size() <= chunk) {
-    return ExactFloat(static_cast<int>(
-        std::strtol(std::string(digits).c_str(), nullptr, base)));
-  }
-  const int64_t low = static_cast<int64_t>(digits.size() / 2);
-  const ExactFloat high =
-      IntegerValue(digits.substr(0, digits.size() - low), base);
-  const ExactFloat rest =
-      IntegerValue(digits.substr(digits.size() - low), base);
-  if (base == 16) return scalbln(high, 4 * low) + rest;
-  return scalbln(high * PowerOfFive(low), low) + rest;  // 10^k = 5^k * 2^k
-}
-
 // A recursive-descent evaluator for one expression. The first error stops
 // evaluation and is kept with its position.
 class Evaluator {
  public:
-  explicit Evaluator(std::string_view text) : text_(text) {}
+  // Literals that are not exact become the nearest double, or, for
+  // literal_prec > 0, are rounded to that many bits.
+  Evaluator(std::string_view text, int literal_prec)
+      : text_(text), literal_prec_(literal_prec) {}
 
   bool Evaluate(ExactFloat* result) {
     if (!ParseSum(result)) return false;
@@ -325,20 +305,16 @@ class Evaluator {
     const bool hex =
         text_.substr(pos_, 2) == "0x" || text_.substr(pos_, 2) == "0X";
     if (hex) pos_ += 2;
-    const size_t int_digits = ScanDigits(hex);
-    size_t digits = int_digits;
-    bool integer = true;
+    size_t digits = ScanDigits(hex);
     if (Peek() == '.') {
       ++pos_;
       digits += ScanDigits(hex);
-      integer = false;
     }
     bool malformed = digits == 0;
     if (std::tolower(static_cast<unsigned char>(Peek())) == (hex ? 'p' : 'e')) {
       ++pos_;
       if (Peek() == '+' || Peek() == '-') ++pos_;
       malformed |= ScanDigits(false) == 0;
-      integer = false;
     }
     if (malformed || IsNameChar(Peek()) || Peek() == '.') {
       while (IsNameChar(Peek()) || Peek() == '.') ++pos_;
@@ -346,16 +322,18 @@ class Evaluator {
                                std::string(text_.substr(start, pos_ - start)) +
                                "'");
     }
-    if (integer && int_digits > kMaxLiteralDigits) {
-      return FailAt(start, "integer literal longer than " +
+    if (digits > kMaxLiteralDigits) {
+      return FailAt(start, "literal longer than " +
                                std::to_string(kMaxLiteralDigits) + " digits");
     }
-    if (integer) {
-      *out = IntegerValue(text_.substr(start + (hex ? 2 : 0), int_digits),
-                          hex ? 16 : 10);
+    const std::string_view literal = text_.substr(start, pos_ - start);
+    if (std::optional<ExactFloat> exact = ExactFloat::FromString(literal)) {
+      *out = *std::move(exact);
+    } else if (literal_prec_ > 0) {
+      *out = *ExactFloat::FromString(literal, literal_prec_,
+                                     ExactFloat::kRoundTiesToEven);
     } else {
-      *out = std::strtod(std::string(text_.substr(start, pos_ - start)).c_str(),
-                         nullptr);
+      *out = std::strtod(std::string(literal).c_str(), nullptr);
     }
     return true;
   }
@@ -465,6 +443,7 @@ class Evaluator {
   }
 
   std::string_view text_;
+  int literal_prec_;
   size_t pos_ = 0;
   int depth_ = 0;
   double work_ = 0;  // ProductCost of the products so far
@@ -522,10 +501,16 @@ bool Format(const ExactFloat& v, Form form, int max_digits, std::string* text) {
   return true;
 }
 
+struct Options {
+  Form form = Form::kDefault;
+  int max_digits = 0;    // for Form::kDigits
+  int literal_prec = 0;  // --prec, or 0 for the nearest double
+};
+
 // Evaluates and prints one expression; `where` names it in error messages.
-bool Run(std::string_view expr, const std::string& where, Form form,
-         int max_digits) {
-  Evaluator evaluator(expr);
+bool Run(std::string_view expr, const std::string& where,
+         const Options& options) {
+  Evaluator evaluator(expr, options.literal_prec);
   ExactFloat result;
   std::string text;
   if (!evaluator.Evaluate(&result)) {
@@ -533,7 +518,7 @@ bool Run(std::string_view expr, const std::string& where, Form form,
               << ": " << evaluator.error() << "\n";
     return false;
   }
-  if (!Format(result, form, max_digits, &text)) {
+  if (!Format(result, options.form, options.max_digits, &text)) {
     std::cerr << "exactcalc: " << where << ", column 1: " << text << "\n";
     return false;
   }
@@ -546,11 +531,33 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
+// The count of an option given as --name=N or --name N, from 1 to INT_MAX;
+// false when it is missing or malformed. *i moves past a separate value.
+bool OptionCount(std::string_view arg, std::string_view name, int argc,
+                 char** argv, int* i, int* count) {
+  std::string value;
+  if (arg.size() > name.size()) {
+    value = std::string(arg.substr(name.size() + 1));
+  } else if (*i + 1 < argc) {
+    value = argv[++*i];
+  }
+  char* end = nullptr;
+  const long n = std::strtol(value.c_str(), &end, 10);  // NOLINT
+  if (value.empty() || *end != '\0' || n < 1 || n > INT_MAX) return false;
+  *count = static_cast<int>(n);
+  return true;
+}
+
+bool IsOption(std::string_view arg, std::string_view name) {
+  return arg == name ||
+         (arg.substr(0, name.size()) == name && arg.size() > name.size() &&
+          arg[name.size()] == '=');
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Form form = Form::kDefault;
-  int max_digits = 0;
+  Options options;
   bool options_done = false;
   std::vector<std::string_view> exprs;
   for (int i = 1; i < argc; ++i) {
@@ -563,26 +570,22 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     } else if (arg == "--unique") {
-      form = Form::kUnique;
+      options.form = Form::kUnique;
     } else if (arg == "--exact") {
-      form = Form::kExact;
+      options.form = Form::kExact;
     } else if (arg == "--double") {
-      form = Form::kDouble;
-    } else if (arg == "--digits" || arg.substr(0, 9) == "--digits=") {
-      std::string value;
-      if (arg.size() > 8) {
-        value = std::string(arg.substr(9));
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-      }
-      char* end = nullptr;
-      const long n = std::strtol(value.c_str(), &end, 10);  // NOLINT
-      if (value.empty() || *end != '\0' || n < 1 || n > INT_MAX) {
+      options.form = Form::kDouble;
+    } else if (IsOption(arg, "--digits")) {
+      if (!OptionCount(arg, "--digits", argc, argv, &i, &options.max_digits)) {
         return UsageError("--digits needs a count from 1 to " +
                           std::to_string(INT_MAX));
       }
-      form = Form::kDigits;
-      max_digits = static_cast<int>(n);
+      options.form = Form::kDigits;
+    } else if (IsOption(arg, "--prec")) {
+      if (!OptionCount(arg, "--prec", argc, argv, &i, &options.literal_prec)) {
+        return UsageError("--prec needs a count of bits from 1 to " +
+                          std::to_string(INT_MAX));
+      }
     } else {
       return UsageError("unknown option '" + std::string(arg) + "'");
     }
@@ -590,14 +593,14 @@ int main(int argc, char** argv) {
 
   bool ok = true;
   for (size_t i = 0; i < exprs.size(); ++i) {
-    ok &= Run(exprs[i], "argument " + std::to_string(i + 1), form, max_digits);
+    ok &= Run(exprs[i], "argument " + std::to_string(i + 1), options);
   }
   if (exprs.empty()) {
     std::string line;
     for (int number = 1; std::getline(std::cin, line); ++number) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.find_first_not_of(" \t") == std::string::npos) continue;
-      ok &= Run(line, "line " + std::to_string(number), form, max_digits);
+      ok &= Run(line, "line " + std::to_string(number), options);
     }
   }
   return ok ? 0 : 1;
