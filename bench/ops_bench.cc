@@ -13,6 +13,8 @@
 //   ToDouble/Product      of 106-bit products of doubles (rounding)
 //   ToString              of values from doubles, 17 significant digits
 //                         (GMP: the whole exact decimal expansion)
+//   Divide/<n>, Sqrt/<n>  quotient and root of n-bit mantissas to n bits,
+//                         ties to even
 //   Accumulate            sum += p[i] * q[i] over 1 000 products of doubles;
 //                         one iteration is the whole loop
 
@@ -377,6 +379,54 @@ void BM_ProductBoost(benchmark::State& state) {
 }
 
 // ---------------------------------------------------------------------------
+// Quotients and square roots of n-bit mantissas, rounded to n bits.
+
+void BM_DivideExact(benchmark::State& state) {
+  const int n = state.range(0);
+  const std::vector<uint32_t> wa = MantissaWords(n, 5), wb = MantissaWords(n, 6);
+  const ExactFloat a = ldexp(ExactFromWords(wa.data(), wa.size()), -n);
+  const ExactFloat b = ldexp(ExactFromWords(wb.data(), wb.size()), -n);
+  for (auto _ : state) {
+    ExactFloat r = Divide(a, b, n, ExactFloat::kRoundTiesToEven);
+    benchmark::DoNotOptimize(r);
+  }
+}
+
+void BM_DivideMpfr(benchmark::State& state) {
+  const int n = state.range(0);
+  Mpfr a(n), b(n), r(n);
+  mpfr_set_z_2exp(a.get(), MpzFromWords(MantissaWords(n, 5)).get_mpz_t(), -n,
+                  MPFR_RNDN);
+  mpfr_set_z_2exp(b.get(), MpzFromWords(MantissaWords(n, 6)).get_mpz_t(), -n,
+                  MPFR_RNDN);
+  for (auto _ : state) {
+    mpfr_div(r.get(), a.get(), b.get(), MPFR_RNDN);
+    benchmark::DoNotOptimize(r.get());
+  }
+}
+
+void BM_SqrtExact(benchmark::State& state) {
+  const int n = state.range(0);
+  const std::vector<uint32_t> wa = MantissaWords(n, 5);
+  const ExactFloat a = ldexp(ExactFromWords(wa.data(), wa.size()), -n);
+  for (auto _ : state) {
+    ExactFloat r = Sqrt(a, n, ExactFloat::kRoundTiesToEven);
+    benchmark::DoNotOptimize(r);
+  }
+}
+
+void BM_SqrtMpfr(benchmark::State& state) {
+  const int n = state.range(0);
+  Mpfr a(n), r(n);
+  mpfr_set_z_2exp(a.get(), MpzFromWords(MantissaWords(n, 5)).get_mpz_t(), -n,
+                  MPFR_RNDN);
+  for (auto _ : state) {
+    mpfr_sqrt(r.get(), a.get(), MPFR_RNDN);
+    benchmark::DoNotOptimize(r.get());
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Accumulation of 1 000 products with +=.
 
 constexpr int kTerms = 1000;
@@ -450,6 +500,11 @@ BENCHMARK(BM_ProductBoringSsl)->Name("Product/BoringSSL")->LATTIS_PRODUCT_SIZES;
 BENCHMARK(BM_ProductBoost<53>)->Name("Product/Boost")->Arg(53);
 BENCHMARK(BM_ProductBoost<1024>)->Name("Product/Boost")->Arg(1024);
 BENCHMARK(BM_ProductBoost<65536>)->Name("Product/Boost")->Arg(65536);
+
+BENCHMARK(BM_DivideExact)->Name("Divide/ExactFloat")->Arg(53)->Arg(10000);
+BENCHMARK(BM_DivideMpfr)->Name("Divide/MPFR")->Arg(53)->Arg(10000);
+BENCHMARK(BM_SqrtExact)->Name("Sqrt/ExactFloat")->Arg(53)->Arg(10000);
+BENCHMARK(BM_SqrtMpfr)->Name("Sqrt/MPFR")->Arg(53)->Arg(10000);
 
 BENCHMARK(BM_Compare<ExactFloat>)->Name("Compare/ExactFloat");
 BENCHMARK(BM_CompareMpfr)->Name("Compare/MPFR");

@@ -64,9 +64,20 @@ void QuotientBelow(BIGNUM* q, const BIGNUM* a, const BIGNUM* recip, int n,
 // q = floor(a / b) and, unless rem is null, *rem = a mod b; q and rem alias
 // neither operand. recip is floor(2^(2n) / b) for b of n bits, or null.
 // Newton's quotient costs two Karatsuba products instead of BN_div's
-// quadratic time; it needs a < 2^(2n) (larger a go to BN_div).
+// quadratic time; it needs a < 2^(2n) (larger a go to BN_div), and without
+// a reciprocal it pays off only for divisors of about 50 000 bits and more.
 void DivFloor(BIGNUM* q, BIGNUM* rem, const BIGNUM* a, const BIGNUM* b,
               const BIGNUM* recip, BN_CTX* ctx);
+
+// floor(sqrt(v)) for v < 2^124, from the 64-bit long double root corrected
+// by a unit or two whatever the floating-point environment.
+uint64_t SqrtWords(unsigned __int128 v);
+
+// *r = floor(sqrt(n)) and, unless rem is null, *rem = n - r^2; r and rem
+// alias neither n nor each other. Newton from the root of n's top half:
+// one step, a quotient by Newton's method and a squaring per halving, so
+// O(M(n)) overall; at most 124 bits on the machine words.
+void SqrtRem(BIGNUM* r, BIGNUM* rem, const BIGNUM* n, BN_CTX* ctx);
 
 // lo * 2^*t <= 5^n <= (lo + err) * 2^*t with lo of about w bits: binary
 // powering that cuts lo down after each step and carries the error bound,

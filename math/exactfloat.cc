@@ -320,15 +320,54 @@ ExactFloat::ExactFloat(double v) : sign_(std::signbit(v) ? -1 : 1), bn_exp_(0) {
   }
 }
 
-ExactFloat::ExactFloat(int v) : sign_(v < 0 ? -1 : 1), bn_exp_(0) {
-  // Widened first: the magnitude of INT_MIN does not fit an int.
-  SetMantissaMagnitude(v);
+namespace {
+
+// |v| for every 64-bit v, INT64_MIN included.
+uint64_t Magnitude(int64_t v) {
+  return v < 0 ? uint64_t{0} - static_cast<uint64_t>(v)
+               : static_cast<uint64_t>(v);
+}
+
+}  // namespace
+
+ExactFloat::ExactFloat(int v) : ExactFloat(static_cast<long long>(v)) {}
+ExactFloat::ExactFloat(long v)  // NOLINT(runtime/int)
+    : ExactFloat(static_cast<long long>(v)) {}  // NOLINT(runtime/int)
+ExactFloat::ExactFloat(long long v)  // NOLINT(runtime/int)
+    : sign_(v < 0 ? -1 : 1), bn_exp_(0) {
+  SetMantissaWord(Magnitude(v));
+  Canonicalize();
+}
+ExactFloat::ExactFloat(unsigned v)
+    : ExactFloat(static_cast<unsigned long long>(v)) {}  // NOLINT(runtime/int)
+ExactFloat::ExactFloat(unsigned long v)  // NOLINT(runtime/int)
+    : ExactFloat(static_cast<unsigned long long>(v)) {}  // NOLINT(runtime/int)
+ExactFloat::ExactFloat(unsigned long long v)  // NOLINT(runtime/int)
+    : sign_(1), bn_exp_(0) {
+  SetMantissaWord(v);
   Canonicalize();
 }
 
-void ExactFloat::SetMantissaMagnitude(int64_t v) {
-  bn_.words()[0] = static_cast<Word>(std::abs(v));
-  bn_.set_width(v != 0);
+ExactFloat::ExactFloat(long double v)
+    : sign_(std::signbit(v) ? -1 : 1), bn_exp_(0) {
+  if (std::isnan(v)) {
+    set_nan();
+  } else if (std::isinf(v)) {
+    set_inf(sign_);
+  } else {
+    // frexp splits subnormals exactly, and the 64-bit significand scaled to
+    // an integer fits the word.
+    int e = 0;
+    const long double f = std::frexp(std::fabs(v), &e);
+    SetMantissaWord(static_cast<uint64_t>(std::ldexp(f, 64)));
+    bn_exp_ = e - 64;
+    Canonicalize();
+  }
+}
+
+void ExactFloat::SetMantissaWord(uint64_t magnitude) {
+  bn_.words()[0] = magnitude;
+  bn_.set_width(magnitude != 0);
 }
 
 namespace {
@@ -470,6 +509,62 @@ ExactFloat ExactFloat::RoundToMaxPrec(int max_prec, RoundingMode mode) const {
   const int64_t bit_exp = bn_exp_ + shift;
   return RoundToPowerOf2(static_cast<int>(std::min<int64_t>(bit_exp, INT_MAX)),
                          mode);
+}
+
+ExactFloat ExactFloat::RoundedFromMantissa(int sign, const BIGNUM* mantissa,
+                                           int64_t exp, int max_prec,
+                                           RoundingMode mode) {
+  if (BN_is_zero(mantissa)) return SignedZero(sign);
+  // Round the mantissa as a value of exp() 0, where every precision fits the
+  // exponent range, then scale: ldexp applies the range. Below one bit the
+  // result is zero or a single power of two, the same for every max_prec
+  // below 0 but for its exponent.
+  const int bits = BN_num_bits(mantissa);
+  ExactFloat t;
+  t.sign_ = sign;
+  t.bn_exp_ = -bits;
+  t.bn_.Reserve(bits / kWordBits + 1);
+  CHECK(BN_copy(t.bn_.get(), mantissa));
+  ExactFloat r = t.RoundToMaxPrec(std::max(max_prec, -1), mode);
+  r.Canonicalize();
+  const int64_t below = max_prec < -1 ? -int64_t{max_prec} - 1 : 0;
+  return scalbln(r, static_cast<long>(  // NOLINT(runtime/int)
+                        std::clamp<int64_t>(exp + bits + below, INT_MIN,
+                                            INT_MAX)));
+}
+
+ExactFloat ExactFloat::RoundedFromWord(int sign, uint64_t mantissa, int64_t exp,
+                                       int max_prec, RoundingMode mode) {
+  const int bits = kWordBits - __builtin_clzll(mantissa);
+  if (max_prec < 1) {
+    BigNum m;
+    m.words()[0] = mantissa;
+    m.set_width(1);
+    return RoundedFromMantissa(sign, m.get(), exp, max_prec, mode);
+  }
+  const int shift = std::max(0, bits - max_prec);
+  uint64_t kept = mantissa >> shift;
+  if (shift > 0 &&
+      RoundsUp(
+          mode, sign, shift,
+          [&](int i) { return ((mantissa >> i) & 1) != 0; },
+          [&] { return __builtin_ctzll(mantissa); })) {
+    ++kept;  // at most 2^max_prec: no carry out of the word
+  }
+  const int zeros = __builtin_ctzll(kept);
+  ExactFloat r;
+  r.sign_ = sign;
+  const int64_t low = exp + shift + zeros;
+  const int64_t top = low + kWordBits - __builtin_clzll(kept);
+  if (top < kMinExp) {
+    r.set_zero(sign);
+  } else if (top > kMaxExp) {
+    r.set_inf(sign);
+  } else {
+    r.SetMantissaWord(kept >> zeros);
+    r.bn_exp_ = static_cast<int>(low);
+  }
+  return r;
 }
 
 double ExactFloat::ToDouble() const {
@@ -681,6 +776,127 @@ ExactFloat operator*(const ExactFloat& a, const ExactFloat& b) {
   }
   r.Canonicalize();
   return r;
+}
+
+namespace {
+
+int BitLength(DoubleWord v) {
+  const auto high = static_cast<Word>(v >> kWordBits);
+  return high != 0 ? 2 * kWordBits - __builtin_clzl(high)
+         : v != 0  ? kWordBits - __builtin_clzl(static_cast<Word>(v))
+                   : 0;
+}
+
+}  // namespace
+
+// Quotients and roots are rounded to odd at q_bits = max(max_prec, 1) + 2
+// bits: the truncation, with its last bit set when anything was dropped,
+// stands for every value strictly between two truncations, so rounding it
+// again to max_prec bits, in any mode, rounds as the exact result would.
+ExactFloat ExactFloat::RoundedQuotient(int sign, const ExactFloat& a,
+                                       const ExactFloat& b, int max_prec,
+                                       RoundingMode mode) {
+  const int64_t q_bits = int64_t{std::max(max_prec, 1)} + 2;
+  const int64_t exp = int64_t{a.bn_exp_} - b.bn_exp_;
+  const int a_bits = a.prec(), b_bits = b.prec();
+  // a 2^s has b_bits + q_bits bits or more: the quotient has at least q_bits.
+  const int64_t s = std::max<int64_t>(0, q_bits + b_bits - a_bits);
+  if (a.bn_.width() == 1 && b.bn_.width() == 1 && q_bits <= 63) {
+    // One 128-bit quotient, a 2^s below 2^127.
+    const Word divisor = b.bn_.words()[0];
+    const DoubleWord dividend = DoubleWord{a.bn_.words()[0]} << s;
+    DoubleWord q = dividend / divisor;
+    bool sticky = q * divisor != dividend;
+    const int drop = BitLength(q) - static_cast<int>(q_bits);
+    sticky = sticky || (q & ((DoubleWord{1} << drop) - 1)) != 0;
+    q >>= drop;
+    return RoundedFromWord(sign, static_cast<Word>(q) | sticky,
+                           exp - s + drop, max_prec, mode);
+  }
+  BN_CTX* ctx = BN_CTX_new();
+  CHECK(ctx != nullptr);
+  bigint::BnPtr dividend = bigint::NewBn(), divisor = bigint::NewBn(),
+                q = bigint::NewBn(), rem = bigint::NewBn();
+  CHECK(BN_lshift(dividend.get(), a.bn_.get(), static_cast<int>(s)));
+  // Newton's quotient needs a dividend below the divisor squared: a divisor
+  // shorter than the quotient is lengthened by zero bits, on both.
+  const int pad =
+      std::max(0, static_cast<int>(BN_num_bits(dividend.get())) - 2 * b_bits);
+  CHECK(BN_lshift(dividend.get(), dividend.get(), pad));
+  CHECK(BN_lshift(divisor.get(), b.bn_.get(), pad));
+  bigint::DivFloor(q.get(), rem.get(), dividend.get(), divisor.get(), nullptr,
+                   ctx);
+  BN_CTX_free(ctx);
+  const int drop = BN_num_bits(q.get()) - static_cast<int>(q_bits);
+  const bool sticky =
+      !BN_is_zero(rem.get()) || bigint::LowBitsNonzero(q.get(), drop);
+  CHECK(BN_rshift(q.get(), q.get(), drop));
+  if (sticky) CHECK(BN_set_bit(q.get(), 0));
+  return RoundedFromMantissa(sign, q.get(), exp - s + drop, max_prec, mode);
+}
+
+ExactFloat ExactFloat::RoundedRoot(const ExactFloat& a, int max_prec,
+                                   RoundingMode mode) {
+  const int64_t q_bits = int64_t{std::max(max_prec, 1)} + 2;
+  // a = m 2^e with e made even by one bit of m; then the root of m 4^s,
+  // s chosen so that it has at least q_bits bits, times 2^(e/2 - s).
+  const int odd = a.bn_exp_ & 1;
+  const int64_t half_exp = (int64_t{a.bn_exp_} - odd) / 2;
+  const int m_bits = a.prec() + odd;
+  const int64_t s = std::max<int64_t>(0, (2 * q_bits - m_bits) / 2 + 1);
+  if (a.bn_.width() == 1 && q_bits <= 61) {
+    // At most 2 q_bits + 2 <= 124 bits.
+    const DoubleWord n = DoubleWord{a.bn_.words()[0]} << (odd + 2 * s);
+    DoubleWord root = bigint::SqrtWords(n);
+    bool sticky = root * root != n;
+    const int drop = BitLength(root) - static_cast<int>(q_bits);
+    sticky = sticky || (root & ((DoubleWord{1} << drop) - 1)) != 0;
+    root >>= drop;
+    return RoundedFromWord(1, static_cast<Word>(root) | sticky,
+                           half_exp - s + drop, max_prec, mode);
+  }
+  BN_CTX* ctx = BN_CTX_new();
+  CHECK(ctx != nullptr);
+  bigint::BnPtr n = bigint::NewBn(), root = bigint::NewBn(),
+                rem = bigint::NewBn();
+  CHECK(BN_lshift(n.get(), a.bn_.get(), static_cast<int>(odd + 2 * s)));
+  bigint::SqrtRem(root.get(), rem.get(), n.get(), ctx);
+  BN_CTX_free(ctx);
+  const int drop = BN_num_bits(root.get()) - static_cast<int>(q_bits);
+  const bool sticky =
+      !BN_is_zero(rem.get()) || bigint::LowBitsNonzero(root.get(), drop);
+  CHECK(BN_rshift(root.get(), root.get(), std::max(drop, 0)));
+  if (sticky) CHECK(BN_set_bit(root.get(), 0));
+  return RoundedFromMantissa(1, root.get(), half_exp - s + drop, max_prec,
+                             mode);
+}
+
+ExactFloat Divide(const ExactFloat& a, const ExactFloat& b, int max_prec,
+                  ExactFloat::RoundingMode mode) {
+  const int sign = a.sign_ * b.sign_;
+  if (a.is_nan()) return a;
+  if (b.is_nan()) return b;
+  if (a.is_inf()) {
+    return b.is_inf() ? ExactFloat::NaN() : ExactFloat::Infinity(sign);
+  }
+  if (b.is_inf()) return ExactFloat::SignedZero(sign);
+  if (b.is_zero()) {
+    return a.is_zero() ? ExactFloat::NaN() : ExactFloat::Infinity(sign);
+  }
+  if (a.is_zero()) return ExactFloat::SignedZero(sign);
+  return ExactFloat::RoundedQuotient(sign, a, b, max_prec, mode);
+}
+
+ExactFloat Sqrt(const ExactFloat& a, int max_prec,
+                ExactFloat::RoundingMode mode) {
+  if (a.is_nan() || a.is_zero()) return a;  // sqrt(-0) is -0
+  if (a.sign_ < 0) return ExactFloat::NaN();
+  if (a.is_inf()) return a;
+  return ExactFloat::RoundedRoot(a, max_prec, mode);
+}
+
+ExactFloat fma(const ExactFloat& a, const ExactFloat& b, const ExactFloat& c) {
+  return a * b + c;
 }
 
 // ---------------------------------------------------------------------------
@@ -1329,31 +1545,6 @@ bool TruncationFromLeadingDigits(const Text& text, int64_t q_bits, BIGNUM* q,
   return true;
 }
 
-}  // namespace
-
-ExactFloat ExactFloat::RoundedFromMantissa(int sign, const BIGNUM* mantissa,
-                                           int64_t exp, int max_prec,
-                                           RoundingMode mode) {
-  if (BN_is_zero(mantissa)) return SignedZero(sign);
-  // Round the mantissa as a value of exp() 0, where every precision fits the
-  // exponent range, then scale: ldexp applies the range. Below one bit the
-  // result is zero or a single power of two, the same for every max_prec
-  // below 0 but for its exponent.
-  const int bits = BN_num_bits(mantissa);
-  ExactFloat t;
-  t.sign_ = sign;
-  t.bn_exp_ = -bits;
-  t.bn_.Reserve(bits / kWordBits + 1);
-  CHECK(BN_copy(t.bn_.get(), mantissa));
-  ExactFloat r = t.RoundToMaxPrec(std::max(max_prec, -1), mode);
-  r.Canonicalize();
-  const int64_t below = max_prec < -1 ? -int64_t{max_prec} - 1 : 0;
-  return scalbln(r, static_cast<long>(  // NOLINT(runtime/int)
-                        std::clamp<int64_t>(exp + bits + below, INT_MIN,
-                                            INT_MAX)));
-}
-
-namespace {
 
 // The value of a parsed number text, or what stands for it in rounding:
 // |value| = n * 2^exp, or a truncation of it rounded to odd (`exact` false).

@@ -47,6 +47,7 @@
 #include <cstddef>
 #include <functional>
 #include <iosfwd>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -198,8 +199,18 @@ class ExactFloat {
   // whatever its sign bit or payload, becomes the one NaN with sign_bit() false.
   ExactFloat(double v);  // NOLINT(runtime/explicit): exact, so implicit
 
-  // The exact value of v; 0 gives positive zero.
-  ExactFloat(int v);  // NOLINT(runtime/explicit): exact, so implicit
+  // The exact value of v; 0 gives positive zero. Every integer type converts
+  // exactly and without ambiguity: the narrower ones promote to int.
+  ExactFloat(int v);                 // NOLINT(runtime/explicit): exact
+  ExactFloat(long v);                // NOLINT(runtime/explicit, runtime/int)
+  ExactFloat(long long v);           // NOLINT(runtime/explicit, runtime/int)
+  ExactFloat(unsigned v);            // NOLINT(runtime/explicit)
+  ExactFloat(unsigned long v);       // NOLINT(runtime/explicit, runtime/int)
+  ExactFloat(unsigned long long v);  // NOLINT(runtime/explicit, runtime/int)
+  // The exact value of an x87 extended double (64-bit significand),
+  // subnormals, signed zeros and infinities included; every NaN becomes the
+  // one NaN with sign_bit() false, as for double.
+  ExactFloat(long double v);  // NOLINT(runtime/explicit): exact
 
   // Copies cost O(prec()) and allocate only for mantissas longer than
   // BigNum::kInlineWords words. Moves are O(1), never allocate, and leave the
@@ -344,6 +355,9 @@ class ExactFloat {
 
  private:
   friend ExactFloat operator*(const ExactFloat& a, const ExactFloat& b);
+  friend ExactFloat Divide(const ExactFloat& a, const ExactFloat& b,
+                           int max_prec, RoundingMode mode);
+  friend ExactFloat Sqrt(const ExactFloat& a, int max_prec, RoundingMode mode);
   friend bool operator==(const ExactFloat& a, const ExactFloat& b);
   friend bool operator<(const ExactFloat& a, const ExactFloat& b);
   friend ExactFloat abs(const ExactFloat& a);
@@ -362,8 +376,15 @@ class ExactFloat {
   void Canonicalize();
   // Exact conversion of a value of at most 53 bits (ToDouble's last step).
   double ToDoubleHelper() const;
-  // Sets the mantissa to |v|; the magnitude of every int64 but INT64_MIN fits.
-  void SetMantissaMagnitude(int64_t v);
+  // Sets the mantissa, of a value being built, to one machine word.
+  void SetMantissaWord(uint64_t magnitude);
+  // sign * |a| / |b| (both normal) or sqrt(|a|) (b null) rounded to
+  // max_prec bits: Divide's and Sqrt's body.
+  static ExactFloat RoundedQuotient(int sign, const ExactFloat& a,
+                                    const ExactFloat& b, int max_prec,
+                                    RoundingMode mode);
+  static ExactFloat RoundedRoot(const ExactFloat& a, int max_prec,
+                                RoundingMode mode);
   // The copy constructor's path for mantissas longer than the inline words.
   void CopyLarge(const ExactFloat& b);
   // The value of `text`, exactly (exact_only) or rounded: FromString's body.
@@ -376,6 +397,9 @@ class ExactFloat {
   static ExactFloat RoundedFromMantissa(int sign, const BIGNUM* mantissa,
                                         int64_t exp, int max_prec,
                                         RoundingMode mode);
+  // The same for a nonzero mantissa of one word, on the machine word.
+  static ExactFloat RoundedFromWord(int sign, uint64_t mantissa, int64_t exp,
+                                    int max_prec, RoundingMode mode);
   // GetDecimalDigits on the whole exact decimal expansion.
   int GetDecimalDigitsExact(int max_digits, std::string* digits) const;
   // GetDecimalDigits from bounds on |*this| * 10^k cut to the digits asked
@@ -393,6 +417,23 @@ class ExactFloat {
 ExactFloat operator+(const ExactFloat& a, const ExactFloat& b);
 ExactFloat operator-(const ExactFloat& a, const ExactFloat& b);
 ExactFloat operator*(const ExactFloat& a, const ExactFloat& b);
+
+// a / b rounded to at most max_prec bits in direction `mode`, as
+// RoundToMaxPrec(max_prec, mode) would round the exact quotient: exact
+// whenever the quotient fits. The sign is the product of the signs; a NaN
+// operand comes back as stored (a first); 0/0 and inf/inf are NaN, a nonzero
+// value over zero an infinity, a finite value over an infinity and zero over
+// a nonzero value a zero. Past the exponent range a signed zero or infinity.
+// O(M(max_prec + prec)) for mantissas of prec bits, M(n) the cost of an n-bit
+// product; on mantissas of one word to at most 61 bits, machine words only.
+ExactFloat Divide(const ExactFloat& a, const ExactFloat& b, int max_prec,
+                  ExactFloat::RoundingMode mode);
+// The square root of a, rounded the same way: NaN for a negative value
+// (-inf included), -0 for -0, +inf for +inf. O(M(max_prec + prec)).
+ExactFloat Sqrt(const ExactFloat& a, int max_prec,
+                ExactFloat::RoundingMode mode);
+// Exactly a * b + c: the product's rules (and limits), then the sum's.
+ExactFloat fma(const ExactFloat& a, const ExactFloat& b, const ExactFloat& c);
 
 inline ExactFloat& operator+=(ExactFloat& a, const ExactFloat& b) {
   return a = a + b;
@@ -468,6 +509,66 @@ std::ostream& operator<<(std::ostream& os, const ExactFloat& a);
 template <>
 struct std::hash<nurvik::lattis::ExactFloat> {
   size_t operator()(const nurvik::lattis::ExactFloat& a) const noexcept;
+};
+
+// The limits of ExactFloat in the conventions of double: finite magnitudes
+// lie below 2^max_exponent, the smallest positive value is
+// 2^(min_exponent - 1), and there are no subnormals. Sums, differences and
+// products are exact and rounding is always explicit (a RoundingMode
+// argument), so round_style is indeterminate and is_exact, which generic
+// code takes to mean "integer or rational", is false. The value functions
+// build their results on each call: max() and lowest() hold kMaxPrec bits
+// (8 MiB) and take milliseconds.
+template <>
+struct std::numeric_limits<nurvik::lattis::ExactFloat> {
+ private:
+  using T = nurvik::lattis::ExactFloat;
+
+ public:
+  static constexpr bool is_specialized = true;
+  static constexpr bool is_signed = true;
+  static constexpr bool is_integer = false;
+  static constexpr bool is_exact = false;
+  static constexpr bool has_infinity = true;
+  static constexpr bool has_quiet_NaN = true;
+  static constexpr bool has_signaling_NaN = false;
+  static constexpr std::float_denorm_style has_denorm = std::denorm_absent;
+  static constexpr bool has_denorm_loss = false;
+  static constexpr std::float_round_style round_style =
+      std::round_indeterminate;
+  static constexpr bool is_iec559 = false;
+  static constexpr bool is_bounded = true;
+  static constexpr bool is_modulo = false;
+  static constexpr int radix = 2;
+  static constexpr int digits = T::kMaxPrec;
+  // floor((digits - 1) * log10(2)) and ceil(digits * log10(2)) + 1.
+  static constexpr int digits10 = 20201780;
+  static constexpr int max_digits10 = 20201783;
+  static constexpr int min_exponent = T::kMinExp;
+  static constexpr int max_exponent = T::kMaxExp;
+  // The smallest and largest powers of 10 within the range.
+  static constexpr int min_exponent10 = -60205999;
+  static constexpr int max_exponent10 = 60205999;
+  static constexpr bool traps = false;
+  static constexpr bool tinyness_before = false;
+
+  // 2^(kMinExp - 1), the smallest positive value.
+  static T min() { return nurvik::lattis::ldexp(T(1), T::kMinExp - 1); }
+  // kMaxPrec one bits ending just below 2^kMaxExp.
+  static T max() {
+    const T ones = nurvik::lattis::ldexp(T(1), T::kMaxPrec) - T(1);
+    return nurvik::lattis::ldexp(ones, T::kMaxExp - T::kMaxPrec);
+  }
+  static T lowest() { return -max(); }
+  // 2^(1 - digits): the gap between 1 and the next larger value.
+  static T epsilon() { return nurvik::lattis::ldexp(T(1), 1 - digits); }
+  // Half a unit in the last place, for rounding to nearest.
+  static T round_error() { return T(0.5); }
+  static T infinity() { return T::Infinity(1); }
+  static T quiet_NaN() { return T::NaN(); }
+  static T signaling_NaN() { return T::NaN(); }
+  // No subnormals: the smallest positive value.
+  static T denorm_min() { return min(); }
 };
 
 #endif  // NURVIK_LATTIS_MATH_EXACTFLOAT_H_

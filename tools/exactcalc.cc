@@ -28,7 +28,8 @@ constexpr char kUsage[] = R"(Usage: exactcalc [OPTION]... [--] [EXPR]...
 Evaluates each EXPR exactly and prints its result on one line. Without EXPR,
 evaluates standard input one line at a time (blank lines are skipped).
 
-Grammar: + - * (no division), unary -, parentheses and function calls.
+Grammar: + - * /, unary -, parentheses and function calls; x / y only when
+  the quotient is exact (otherwise use div).
   Numbers: decimal (123, 1.5, 2.5e-1, 1e400) and hexadecimal (0xff,
   0x1.8p3, 0x1p-1074) literals are exact whenever their value is a binary
   fraction within ExactFloat's range and precision. Other literals (0.1,
@@ -37,6 +38,9 @@ Grammar: + - * (no division), unary -, parentheses and function calls.
   special values.
   pow(x, n)          x to the power n, for an integer n from 0 to 10000
   roundbits(x, bits, mode)  x rounded to at most `bits` significant bits
+  div(x, y, bits, mode)     x / y rounded to `bits` bits
+  sqrt(x, bits, mode)       the square root of x rounded to `bits` bits
+  fma(x, y, z)              x * y + z, exactly
   todouble(x)        the nearest double to x
   abs fabs ceil floor trunc round rint logb (x)     as in <cmath>
   lrint lround llrint llround ilogb (x)   their integer results, exactly
@@ -105,9 +109,17 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 // The cost of a * b in word multiplications: BoringSSL uses Karatsuba only for
 // mantissas whose lengths differ by at most one word, else the schoolbook
 // method.
-double ProductCost(const ExactFloat& a, const ExactFloat& b) {
-  const double wa = a.prec() / 64 + 1, wb = b.prec() / 64 + 1;
+double WordProductCost(double wa, double wb) {
   return std::abs(wa - wb) <= 1 ? std::pow(std::max(wa, wb), 1.585) : wa * wb;
+}
+double ProductCost(const ExactFloat& a, const ExactFloat& b) {
+  return WordProductCost(a.prec() / 64 + 1, b.prec() / 64 + 1);
+}
+// A quotient or root of `bits` bits from operands of `prec` bits in all:
+// a few balanced products of that length.
+double RoundedResultCost(long bits, int prec) {  // NOLINT(runtime/int)
+  const double words = (std::max<double>(bits, 1) + prec) / 64 + 1;
+  return 4 * WordProductCost(words, words);
 }
 
 // The exact value of any 64-bit integer, as two halves that an int and a
@@ -243,23 +255,46 @@ class Evaluator {
     }
   }
 
-  // product := unary ('*' unary)*
+  // product := unary (('*' | '/') unary)*
   bool ParseProduct(ExactFloat* out) {
     if (!ParseUnary(out)) return false;
-    while (Accept('*')) {
+    for (;;) {
+      const bool times = Accept('*');
+      if (!times && !Accept('/')) return true;
       const size_t op = pos_ - 1;
       ExactFloat b;
-      if (!ParseUnary(&b) || !Multiply(op, out, b)) return false;
+      if (!ParseUnary(&b)) return false;
+      if (!(times ? Multiply(op, out, b) : ExactQuotient(op, out, b))) {
+        return false;
+      }
     }
+  }
+
+  // *a = *a / b when the quotient is exact: then rounding it to kMaxPrec
+  // bits toward zero and away from zero agree.
+  bool ExactQuotient(size_t op, ExactFloat* a, const ExactFloat& b) {
+    if (!Charge(op, ProductCost(*a, b) + ProductCost(b, b))) return false;
+    const ExactFloat down =
+        lt::Divide(*a, b, ExactFloat::kMaxPrec, ExactFloat::kRoundTowardZero);
+    const ExactFloat up = lt::Divide(*a, b, ExactFloat::kMaxPrec,
+                                     ExactFloat::kRoundAwayFromZero);
+    if (!(down == up || (down.is_nan() && up.is_nan()))) {
+      return FailAt(op, "the quotient is not exact (use div(x, y, bits, mode))");
+    }
+    *a = down;
     return true;
+  }
+
+  // Adds `cost` to the expression's work, unless that would take too long.
+  bool Charge(size_t op, double cost) {
+    work_ += cost;
+    return work_ <= kMaxProductCost ||
+           FailAt(op, "too much work: the products would take minutes");
   }
 
   // *a = *a * b, unless the expression's products would cost too much.
   bool Multiply(size_t op, ExactFloat* a, const ExactFloat& b) {
-    work_ += ProductCost(*a, b);
-    if (work_ > kMaxProductCost) {
-      return FailAt(op, "too much work: the products would take minutes");
-    }
+    if (!Charge(op, ProductCost(*a, b))) return false;
     *a = *a * b;
     return true;
   }
@@ -372,12 +407,14 @@ class Evaluator {
     for (const BinaryFunction& f : kBinary) {
       if (name == f.name) binary = f.f;
     }
-    const bool is_roundbits = name == "roundbits";
+    // Functions that round end in a precision and a mode.
+    const bool rounded =
+        name == "roundbits" || name == "div" || name == "sqrt";
     const bool is_scale = name == "ldexp" || name == "scalbln";
     size_t arity = 0;
     if (unary != nullptr) arity = 1;
     if (binary != nullptr || is_scale || name == "pow") arity = 2;
-    if (is_roundbits) arity = 3;
+    if (rounded || name == "fma") arity = name == "div" ? 4 : 3;
     if (arity == 0) return FailAt(name_pos, "unknown name " + quoted);
     if (!Accept('(')) return Fail("expected '(' after " + quoted);
 
@@ -387,7 +424,7 @@ class Evaluator {
     do {
       SkipSpace();
       arg_pos.push_back(pos_);
-      if (is_roundbits && args.size() == 2) {
+      if (rounded && args.size() == arity - 1) {
         if (!ParseMode(&mode)) return false;
         args.emplace_back();
       } else {
@@ -406,14 +443,36 @@ class Evaluator {
       *out = unary(args[0]);
     } else if (binary != nullptr) {
       *out = binary(args[0], args[1]);
+    } else if (name == "fma") {
+      if (!Charge(name_pos, ProductCost(args[0], args[1]))) return false;
+      *out = lt::fma(args[0], args[1], args[2]);
+    } else if (rounded) {
+      long n = 0;  // NOLINT(runtime/int)
+      const size_t bits_arg = arity - 2;
+      if (!IntegerArgument(args[bits_arg], arg_pos[bits_arg], &n)) {
+        return false;
+      }
+      const int bits =
+          static_cast<int>(std::clamp<long>(n, INT_MIN, INT_MAX));  // NOLINT
+      if (name == "roundbits") {
+        *out = args[0].RoundToMaxPrec(bits, mode);
+      } else if (name == "div") {
+        if (!Charge(name_pos,
+                    RoundedResultCost(n, args[0].prec() + args[1].prec()))) {
+          return false;
+        }
+        *out = lt::Divide(args[0], args[1], bits, mode);
+      } else {
+        if (!Charge(name_pos, RoundedResultCost(n, args[0].prec()))) {
+          return false;
+        }
+        *out = lt::Sqrt(args[0], bits, mode);
+      }
     } else {
       long n = 0;  // NOLINT(runtime/int)
       if (!IntegerArgument(args[1], arg_pos[1], &n)) return false;
       if (is_scale) {
         *out = lt::scalbln(args[0], n);
-      } else if (is_roundbits) {
-        const long bits = std::clamp<long>(n, INT_MIN, INT_MAX);  // NOLINT
-        *out = args[0].RoundToMaxPrec(static_cast<int>(bits), mode);
       } else {
         return Pow(args[0], n, arg_pos[1], out);
       }
