@@ -552,6 +552,7 @@ ExactFloat ExactFloat::RoundedFromWord(int sign, uint64_t mantissa, int64_t exp,
     ++kept;  // at most 2^max_prec: no carry out of the word
   }
   const int zeros = __builtin_ctzll(kept);
+  kept >>= zeros;
   ExactFloat r;
   r.sign_ = sign;
   const int64_t low = exp + shift + zeros;
@@ -561,7 +562,7 @@ ExactFloat ExactFloat::RoundedFromWord(int sign, uint64_t mantissa, int64_t exp,
   } else if (top > kMaxExp) {
     r.set_inf(sign);
   } else {
-    r.SetMantissaWord(kept >> zeros);
+    r.SetMantissaWord(kept);
     r.bn_exp_ = static_cast<int>(low);
   }
   return r;
