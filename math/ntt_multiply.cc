@@ -1,0 +1,469 @@
+#include "math/ntt_multiply.h"
+
+#include <glog/logging.h>
+#include <openssl/bn.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+namespace nurvik::lattis {
+namespace {
+
+using U128 = unsigned __int128;
+
+// ---------------------------------------------------------------------------
+// The primes, checked at compile time.
+
+constexpr uint64_t MulModSlow(uint64_t a, uint64_t b, uint64_t p) {
+  return static_cast<uint64_t>(static_cast<U128>(a) * b % p);
+}
+
+constexpr uint64_t PowMod(uint64_t a, uint64_t e, uint64_t p) {
+  uint64_t r = 1;
+  for (; e != 0; e >>= 1, a = MulModSlow(a, a, p)) {
+    if (e & 1) r = MulModSlow(r, a, p);
+  }
+  return r;
+}
+
+// Miller-Rabin with the primes up to 37 as bases, which is exact below 2^64.
+constexpr bool IsPrime(uint64_t n) {
+  constexpr uint64_t kBases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
+  if (n < 2) return false;
+  for (uint64_t q : kBases) {
+    if (n % q == 0) return n == q;
+  }
+  uint64_t d = n - 1;
+  int s = 0;
+  for (; d % 2 == 0; d /= 2) ++s;
+  for (uint64_t base : kBases) {
+    uint64_t x = PowMod(base, d, n);
+    bool composite = x != 1 && x != n - 1;
+    for (int i = 1; i < s && composite; ++i) {
+      x = MulModSlow(x, x, n);
+      composite = x != n - 1;
+    }
+    if (composite) return false;
+  }
+  return true;
+}
+
+// p = k 2^s + 1 with 3 | k, and an element of order 3 * 2^s. The largest
+// transform has 2^26 or 3 * 2^25 points, all three primes have the roots.
+struct PrimeSpec {
+  uint64_t p;
+  int s;
+  uint64_t root;
+};
+
+constexpr PrimeSpec kPrimes[3] = {
+    {1125899437080577, 26, 458209720746978},  // 16777209 * 2^26 + 1
+    {1125897625141249, 27, 887358078123764},  // 8388591 * 2^27 + 1
+    {1125872257990657, 28, 975709392904358},  // 4194201 * 2^28 + 1
+};
+constexpr int kMaxLog2 = 25;  // transforms up to 3 * 2^25 points
+
+// Each prime lies in (2^50 - 2^42, 2^50): lazy values below 4p fit in 52
+// bits, and p0 p1 p2 > 2^149.99 exceeds every convolution coefficient of
+// operands whose shorter one has at most 2^21 words.
+constexpr bool ValidPrime(const PrimeSpec& s) {
+  return IsPrime(s.p) && s.p < (uint64_t{1} << 50) &&
+         s.p > (uint64_t{1} << 50) - (uint64_t{1} << 42) &&
+         (s.p - 1) % (uint64_t{3} << s.s) == 0 && s.s >= kMaxLog2 &&
+         PowMod(s.root, uint64_t{3} << (s.s - 1), s.p) == s.p - 1 &&
+         PowMod(s.root, uint64_t{1} << s.s, s.p) != 1;
+}
+static_assert(ValidPrime(kPrimes[0]) && ValidPrime(kPrimes[1]) &&
+              ValidPrime(kPrimes[2]));
+static_assert(kPrimes[0].p != kPrimes[1].p && kPrimes[1].p != kPrimes[2].p &&
+              kPrimes[0].p != kPrimes[2].p);
+
+// ---------------------------------------------------------------------------
+// Arithmetic modulo one prime. Values are kept lazily in [0, 2p) or [0, 4p).
+
+inline uint64_t MulHi(uint64_t a, uint64_t b) {
+  return static_cast<uint64_t>((static_cast<U128>(a) * b) >> 64);
+}
+
+inline uint64_t Reduce(uint64_t x, uint64_t m) { return x >= m ? x - m : x; }
+
+// Shoup's product x w mod p in [0, 2p) for any 64-bit x, given w < p and
+// wq = floor(w 2^64 / p): one high and two low multiplications.
+inline uint64_t MulShoup(uint64_t x, uint64_t w, uint64_t wq, uint64_t p) {
+  return x * w - MulHi(x, wq) * p;
+}
+
+struct Field {
+  explicit Field(const PrimeSpec& spec) : p(spec.p), p2(2 * spec.p) {
+    pinv = 1;  // Newton's iteration doubles the correct low bits
+    for (int i = 0; i < 6; ++i) pinv *= 2 - p * pinv;
+    recip = static_cast<uint64_t>((U128{1} << 113) / p);
+    one[0] = 1;
+    one[1] = Companion(1);
+    minus_one[0] = p - 1;
+    minus_one[1] = Companion(p - 1);
+  }
+
+  // floor(w 2^64 / p) for w < p without a division: recip = floor(2^113 / p)
+  // gives it to within 2, and the remainder, below 3p, fixes it.
+  uint64_t Companion(uint64_t w) const {
+    uint64_t q = static_cast<uint64_t>((static_cast<U128>(w) * recip) >> 49);
+    for (uint64_t rem = 0 - q * p; rem >= p; rem -= p) ++q;
+    return q;
+  }
+
+  uint64_t Pow(uint64_t a, uint64_t e) const { return PowMod(a, e, p); }
+
+  // a b 2^-64 mod p in [0, p), for a b < p 2^64 (Montgomery).
+  uint64_t MulMont(uint64_t a, uint64_t b) const {
+    const U128 t = static_cast<U128>(a) * b;
+    const uint64_t hi = static_cast<uint64_t>(t >> 64);
+    const uint64_t mh = MulHi(static_cast<uint64_t>(t) * pinv, p);
+    return hi >= mh ? hi - mh : hi - mh + p;
+  }
+
+  uint64_t p, p2;
+  uint64_t pinv;          // p^-1 mod 2^64
+  uint64_t recip;         // floor(2^113 / p)
+  uint64_t one[2];        // 1 and its Shoup companion
+  uint64_t minus_one[2];  // p - 1 and its companion
+};
+
+// ---------------------------------------------------------------------------
+// Transforms of length n = 2^k. The forward transform reduces a polynomial
+// modulo x^n - 1 step by step: a block k of length 2m holding a mod
+// (x^2m - c^2) splits into a mod (x^m - c) (lo + c hi) and a mod (x^m + c)
+// (lo - c hi), the blocks 2k and 2k + 1 of the next level. With c of block k
+// equal to W[k] = w^bitrev(k), w of order n and bitrev over log2(n) - 1 bits,
+// one table serves every level, and a table for n holds the one for n / 2 as
+// its first half. The output is in bit-reversed order, which the pointwise
+// product does not mind, and the inverse undoes the steps bottom-up with
+// W[k]^-1 = -W[k ^ (h - 1)] (h the highest bit of k), so it needs no table of
+// its own. Inputs of the forward transform lie in [0, 4p) and so do its
+// outputs; the inverse keeps [0, 2p) (Harvey's lazy butterflies).
+
+// Twiddles as pairs (W[k], its Shoup companion), k < n / 2.
+void FillTwiddles(const Field& f, uint64_t omega, size_t half, uint64_t* tw) {
+  tw[0] = f.one[0];
+  tw[1] = f.one[1];
+  // W[j + i] = W[j] W[i] for j a power of two and i < j.
+  for (size_t j = 1; j < half; j *= 2) {
+    const uint64_t r = f.Pow(omega, half / (2 * j));
+    const uint64_t rq = f.Companion(r);
+    for (size_t i = 0; i < j; ++i) {
+      const uint64_t w = Reduce(MulShoup(tw[2 * i], r, rq, f.p), f.p);
+      tw[2 * (j + i)] = w;
+      tw[2 * (j + i) + 1] = f.Companion(w);
+    }
+  }
+}
+
+inline const uint64_t* InverseTwiddle(const Field& f, const uint64_t* tw,
+                                      size_t k) {
+  if (k == 0) return f.minus_one;
+  const size_t h = size_t{1} << (63 - __builtin_clzll(k));
+  return tw + 2 * (k ^ (h - 1));
+}
+
+inline void ForwardButterfly(uint64_t& x, uint64_t& y, const uint64_t* w,
+                             const Field& f) {
+  const uint64_t u = Reduce(x, f.p2);
+  const uint64_t t = MulShoup(y, w[0], w[1], f.p);
+  x = u + t;
+  y = u - t + f.p2;
+}
+
+// With w = -c^-1: (u, v) = (lo + c hi, lo - c hi) becomes (2 lo, 2 hi).
+inline void InverseButterfly(uint64_t& x, uint64_t& y, const uint64_t* w,
+                             const Field& f) {
+  const uint64_t u = x, v = y;
+  x = Reduce(u + v, f.p2);
+  y = MulShoup(v - u + f.p2, w[0], w[1], f.p);
+}
+
+// Two levels at once on block k of length 4m: blocks 4k .. 4k + 3 of length m.
+void ForwardRadix4(const Field& f, const uint64_t* tw, uint64_t* a, size_t m,
+                   size_t k) {
+  const uint64_t* w1 = tw + 2 * k;
+  const uint64_t* w2 = tw + 4 * k;
+  const uint64_t* w3 = tw + 4 * k + 2;
+  for (size_t j = 0; j < m; ++j) {
+    uint64_t x0 = a[j], x1 = a[j + m], x2 = a[j + 2 * m], x3 = a[j + 3 * m];
+    ForwardButterfly(x0, x2, w1, f);
+    ForwardButterfly(x1, x3, w1, f);
+    ForwardButterfly(x0, x1, w2, f);
+    ForwardButterfly(x2, x3, w3, f);
+    a[j] = x0;
+    a[j + m] = x1;
+    a[j + 2 * m] = x2;
+    a[j + 3 * m] = x3;
+  }
+}
+
+void InverseRadix4(const Field& f, const uint64_t* tw, uint64_t* a, size_t m,
+                   size_t k) {
+  const uint64_t* w1 = InverseTwiddle(f, tw, k);
+  const uint64_t* w2 = InverseTwiddle(f, tw, 2 * k);
+  const uint64_t* w3 = InverseTwiddle(f, tw, 2 * k + 1);
+  for (size_t j = 0; j < m; ++j) {
+    uint64_t x0 = a[j], x1 = a[j + m], x2 = a[j + 2 * m], x3 = a[j + 3 * m];
+    InverseButterfly(x0, x1, w2, f);
+    InverseButterfly(x2, x3, w3, f);
+    InverseButterfly(x0, x2, w1, f);
+    InverseButterfly(x1, x3, w1, f);
+    a[j] = x0;
+    a[j + m] = x1;
+    a[j + 2 * m] = x2;
+    a[j + 3 * m] = x3;
+  }
+}
+
+// Blocks up to this length are transformed level by level; longer ones
+// depth-first, so that each level of a block runs while it is in cache.
+constexpr size_t kLeafLength = 1024;
+
+// Forward transform of block k of length n (a power of two).
+void Forward(const Field& f, const uint64_t* tw, uint64_t* a, size_t n,
+             size_t k) {
+  if (n > kLeafLength) {
+    const size_t m = n / 4;
+    ForwardRadix4(f, tw, a, m, k);
+    for (size_t i = 0; i < 4; ++i) Forward(f, tw, a + i * m, m, 4 * k + i);
+    return;
+  }
+  size_t blocks = 1;
+  for (; n >= 4; n /= 4, blocks *= 4, k *= 4) {
+    for (size_t b = 0; b < blocks; ++b) {
+      ForwardRadix4(f, tw, a + b * n, n / 4, k + b);
+    }
+  }
+  if (n == 2) {
+    for (size_t b = 0; b < blocks; ++b) {
+      ForwardButterfly(a[2 * b], a[2 * b + 1], tw + 2 * (k + b), f);
+    }
+  }
+}
+
+void Inverse(const Field& f, const uint64_t* tw, uint64_t* a, size_t n,
+             size_t k) {
+  if (n > kLeafLength) {
+    const size_t m = n / 4;
+    for (size_t i = 0; i < 4; ++i) Inverse(f, tw, a + i * m, m, 4 * k + i);
+    InverseRadix4(f, tw, a, m, k);
+    return;
+  }
+  // Bottom-up: one radix-2 level first when log2(n) is odd.
+  size_t len = 1, blocks = n, first = k * n;
+  if (__builtin_ctzll(n) % 2 == 1) {
+    blocks /= 2;
+    first /= 2;
+    for (size_t b = 0; b < blocks; ++b) {
+      InverseButterfly(a[2 * b], a[2 * b + 1],
+                       InverseTwiddle(f, tw, first + b), f);
+    }
+    len = 2;
+  }
+  while (blocks > 1) {
+    blocks /= 4;
+    first /= 4;
+    for (size_t b = 0; b < blocks; ++b) {
+      InverseRadix4(f, tw, a + 4 * len * b, len, first + b);
+    }
+    len *= 4;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The product.
+
+// Words up to the highest nonzero one.
+size_t MinimalWords(const BIGNUM* a) {
+  size_t n = a->width;
+  while (n > 0 && a->d[n - 1] == 0) --n;
+  return n;
+}
+
+// Loads `len` words of x, reduced below 2p, as a polynomial into a (length n,
+// a power of two >= 2, len <= n) and runs the forward transform's top level
+// (c = 1) on the way, which for len <= n / 2 is a copy.
+void LoadAndForward(const Field& f, const uint64_t* tw, const uint64_t* x,
+                    size_t len, uint64_t* a, size_t n) {
+  const size_t half = n / 2;
+  const size_t high = len > half ? len - half : 0;
+  const size_t low = std::min(len, half);
+  for (size_t j = 0; j < high; ++j) {
+    const uint64_t u = MulShoup(x[j], f.one[0], f.one[1], f.p);
+    const uint64_t v = MulShoup(x[j + half], f.one[0], f.one[1], f.p);
+    a[j] = u + v;
+    a[j + half] = u - v + f.p2;
+  }
+  for (size_t j = high; j < low; ++j) {
+    a[j] = a[j + half] = MulShoup(x[j], f.one[0], f.one[1], f.p);
+  }
+  for (size_t j = low; j < half; ++j) a[j] = a[j + half] = 0;
+  Forward(f, tw, a, half, 0);
+  Forward(f, tw, a + half, half, 1);
+}
+
+// How the longer operand is cut: pieces of `piece` words, each convolved
+// with the shorter operand in a cyclic transform of length n, which holds the
+// piece + shorter - 1 coefficients of the piece's product without wrapping.
+struct Plan {
+  size_t n;
+  size_t piece;
+  size_t pieces;
+};
+
+// Lengths of the transforms, by cost: n log2 n per transform.
+double TransformCost(size_t n) {
+  return static_cast<double>(n) * (__builtin_ctzll(n) + 1);
+}
+
+Plan ChoosePlan(size_t na, size_t nb, bool square) {
+  const size_t full = na + nb - 1;
+  Plan best{0, 0, 0};
+  double best_cost = 0;
+  for (size_t n = 2;; n *= 2) {
+    if (n <= nb || (square && n < full)) continue;
+    const size_t piece = std::min(na, n - nb + 1);
+    const size_t pieces = (na + piece - 1) / piece;
+    const double cost =
+        TransformCost(n) * (square ? 2 : 2 * static_cast<double>(pieces) + 1);
+    if (best.n == 0 || cost < best_cost) {
+      best = {n, piece, pieces};
+      best_cost = cost;
+    }
+    if (n >= full) return best;
+  }
+}
+
+// Garner's recombination of the three residue arrays z[i] (values below
+// 2 p_i, each n times the convolution's residue times 2^-64 from the
+// Montgomery product) into `len` coefficients, summed with carries into
+// out[0 .. len], the product's words.
+void Recombine(const Field* fields, uint64_t* const z[3], size_t n, size_t len,
+               uint64_t* out) {
+  const uint64_t p0 = fields[0].p, p1 = fields[1].p, p2 = fields[2].p;
+  // The true residue is z * s_i with s_i = 2^64 / n mod p_i; folded into the
+  // constants below.
+  uint64_t scale[3];
+  for (int i = 0; i < 3; ++i) {
+    const Field& f = fields[i];
+    const uint64_t inv_n = f.Pow(n % f.p, f.p - 2);
+    const uint64_t two64 = static_cast<uint64_t>((U128{1} << 64) % f.p);
+    scale[i] = MulModSlow(inv_n, two64, f.p);
+  }
+  const uint64_t inv_p0_1 = PowMod(p0 % p1, p1 - 2, p1);
+  const uint64_t inv_p1_2 = PowMod(p1 % p2, p2 - 2, p2);
+  const uint64_t inv_p01_2 = MulModSlow(PowMod(p0 % p2, p2 - 2, p2), inv_p1_2, p2);
+  // y0 = z0 s0; v1 = (z1 s1 - y0) / p0 mod p1;
+  // v2 = (z2 s2 - y0 - p0 v1) / (p0 p1) mod p2; x = y0 + p0 v1 + p0 p1 v2.
+  const uint64_t c0 = scale[0];
+  const uint64_t c1 = MulModSlow(scale[1], inv_p0_1, p1);
+  const uint64_t c1y = p1 - inv_p0_1;
+  const uint64_t c2 = MulModSlow(scale[2], inv_p01_2, p2);
+  const uint64_t c2y = p2 - inv_p01_2;
+  const uint64_t c2v = p2 - inv_p1_2;
+  const uint64_t q0 = fields[0].Companion(c0), q1 = fields[1].Companion(c1),
+                 q1y = fields[1].Companion(c1y), q2 = fields[2].Companion(c2),
+                 q2y = fields[2].Companion(c2y),
+                 q2v = fields[2].Companion(c2v);
+  const U128 p01 = static_cast<U128>(p0) * p1;
+  const uint64_t p01_lo = static_cast<uint64_t>(p01);
+  const uint64_t p01_hi = static_cast<uint64_t>(p01 >> 64);
+  U128 carry = 0;
+  for (size_t i = 0; i < len; ++i) {
+    const uint64_t y0 = Reduce(MulShoup(z[0][i], c0, q0, p0), p0);
+    uint64_t v1 = MulShoup(z[1][i], c1, q1, p1) + MulShoup(y0, c1y, q1y, p1);
+    v1 = Reduce(Reduce(v1, 2 * p1), p1);
+    uint64_t v2 = MulShoup(z[2][i], c2, q2, p2) + MulShoup(y0, c2y, q2y, p2) +
+                  MulShoup(v1, c2v, q2v, p2);
+    v2 = Reduce(Reduce(Reduce(v2, 4 * p2), 2 * p2), p2);
+    const U128 low = carry + y0 + static_cast<U128>(p0) * v1 +
+                     static_cast<U128>(p01_lo) * v2;
+    out[i] = static_cast<uint64_t>(low);
+    carry = (low >> 64) + static_cast<U128>(p01_hi) * v2;
+  }
+  CHECK(carry >> 64 == 0);
+  out[len] = static_cast<uint64_t>(carry);
+}
+
+}  // namespace
+
+void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
+  const bool square = a == b;
+  size_t na = MinimalWords(a), nb = MinimalWords(b);
+  if (na == 0 || nb == 0) {
+    BN_zero(r);
+    return;
+  }
+  if (na < nb) {
+    std::swap(a, b);
+    std::swap(na, nb);
+  }
+  CHECK_LE(nb, size_t{kNttMaxShortWords});
+  const Plan plan = ChoosePlan(na, nb, square);
+  const size_t n = plan.n;
+  CHECK_LE(n, size_t{1} << kMaxLog2);
+  const size_t len = na + nb - 1;  // coefficients of the convolution
+  const bool whole = plan.pieces == 1;
+  // Residues (each of length n, or len when pieces are summed into them),
+  // then the shorter operand's transform, a piece's transform, twiddles.
+  const size_t res_len = whole ? n : len;
+  const size_t total = 3 * res_len + (square ? 0 : n) + (whole ? 0 : n) + n;
+  std::unique_ptr<uint64_t[]> memory(new uint64_t[total]);
+  uint64_t* res[3];
+  for (int i = 0; i < 3; ++i) res[i] = memory.get() + i * res_len;
+  uint64_t* const tb = memory.get() + 3 * res_len;
+  uint64_t* const tp = tb + (square ? 0 : n);
+  uint64_t* const tw = tp + (whole ? 0 : n);
+
+  const Field fields[3] = {Field(kPrimes[0]), Field(kPrimes[1]),
+                           Field(kPrimes[2])};
+  for (int i = 0; i < 3; ++i) {
+    const Field& f = fields[i];
+    const uint64_t omega =
+        f.Pow(kPrimes[i].root, (uint64_t{3} << kPrimes[i].s) / n);
+    FillTwiddles(f, omega, n / 2, tw);
+    if (square) {
+      LoadAndForward(f, tw, a->d, na, res[i], n);
+      for (size_t j = 0; j < n; ++j) {
+        res[i][j] = f.MulMont(res[i][j], res[i][j]);
+      }
+      Inverse(f, tw, res[i], n, 0);
+      continue;
+    }
+    LoadAndForward(f, tw, b->d, nb, tb, n);
+    if (whole) {
+      LoadAndForward(f, tw, a->d, na, res[i], n);
+      for (size_t j = 0; j < n; ++j) res[i][j] = f.MulMont(res[i][j], tb[j]);
+      Inverse(f, tw, res[i], n, 0);
+      continue;
+    }
+    std::fill(res[i], res[i] + len, 0);
+    for (size_t start = 0; start < na; start += plan.piece) {
+      const size_t piece = std::min(plan.piece, na - start);
+      LoadAndForward(f, tw, a->d + start, piece, tp, n);
+      for (size_t j = 0; j < n; ++j) tp[j] = f.MulMont(tp[j], tb[j]);
+      Inverse(f, tw, tp, n, 0);
+      uint64_t* dst = res[i] + start;
+      for (size_t j = 0; j < piece + nb - 1; ++j) {
+        dst[j] = Reduce(dst[j] + Reduce(tp[j], f.p), f.p);
+      }
+    }
+  }
+
+  // a and b are no longer read: r may be either of them.
+  const size_t words = na + nb;
+  BN_zero(r);
+  CHECK(BN_set_bit(r, static_cast<int>(words * BN_BITS2 - 1)));
+  Recombine(fields, res, n, len, r->d);
+  if (r->d[words - 1] == 0) {
+    CHECK(BN_mask_bits(r, static_cast<int>((words - 1) * BN_BITS2)));
+  }
+}
+
+}  // namespace nurvik::lattis

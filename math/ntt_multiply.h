@@ -1,0 +1,43 @@
+// Multiplication of long non-negative BIGNUMs in O(n log n) by a
+// number-theoretic transform, for the lengths where BoringSSL's BN_mul
+// (schoolbook and Karatsuba) is slow. Internal header: not installed.
+//
+// The product is exact: the digits of a and b, one 64-bit word per
+// coefficient, are convolved modulo three primes p just below 2^50 (p - 1 a
+// multiple of 3 * 2^26) and the convolution is rebuilt by the Chinese
+// remainder theorem with carries. Operands of very different lengths are cut
+// into pieces near the shorter one's length, whose transform serves them all.
+
+#ifndef NURVIK_LATTIS_MATH_NTT_MULTIPLY_H_
+#define NURVIK_LATTIS_MATH_NTT_MULTIPLY_H_
+
+#include <openssl/bn.h>
+
+namespace nurvik::lattis {
+
+// *r = a * b for non-negative a and b of any widths (minimal or not); r gets
+// its minimal width and neg = 0. r may alias a or b. a == b squares, with two
+// transforms per prime instead of three.
+//
+// Cost: for n = the words of both operands together, about 3 (2 for squares)
+// transforms of length n' per prime, n' the smallest power of two or three
+// times a power of two of at least n - 1: O(n log n).
+// Peak working memory, besides r: 5 n' words for a product (4 n' for a
+// square): three residue arrays, the shorter operand's transform and the
+// twiddle table; with pieces, the residue arrays have the product's length.
+// At the largest supported size, two operands of 2^20 words, that is 80 MiB
+// (64 MiB for a square) for a 16 MiB product.
+//
+// r is sized with BoringSSL's own calls (BN_set_bit), so a BIGNUM with
+// BN_FLG_STATIC_DATA digits works as long as they hold the product. The
+// shorter operand may have at most kNttMaxShortWords words; beyond that the
+// three primes no longer determine the convolution (a fatal CHECK).
+void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b);
+
+// The shorter operand's largest length for NttMultiply: 2^21 words, since
+// 2^21 (2^64 - 1)^2 < p0 p1 p2.
+constexpr int kNttMaxShortWords = 1 << 21;
+
+}  // namespace nurvik::lattis
+
+#endif  // NURVIK_LATTIS_MATH_NTT_MULTIPLY_H_
