@@ -1,12 +1,14 @@
 #include "math/ntt_multiply.h"
 
 #include <glog/logging.h>
+#include <immintrin.h>
 #include <openssl/bn.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 #include <utility>
 
 namespace nurvik::lattis {
@@ -100,6 +102,7 @@ struct Field {
   explicit Field(const PrimeSpec& spec) : p(spec.p), p2(2 * spec.p) {
     pinv = 1;  // Newton's iteration doubles the correct low bits
     for (int i = 0; i < 6; ++i) pinv *= 2 - p * pinv;
+    pinv52 = (0 - pinv) & ((uint64_t{1} << 52) - 1);
     recip = static_cast<uint64_t>((U128{1} << 113) / p);
     one[0] = 1;
     one[1] = Companion(1);
@@ -117,6 +120,9 @@ struct Field {
 
   uint64_t Pow(uint64_t a, uint64_t e) const { return PowMod(a, e, p); }
 
+  // x mod p in [0, 2p), for any 64-bit x: Shoup's product by 1.
+  uint64_t ReduceWord(uint64_t x) const { return MulShoup(x, 1, one[1], p); }
+
   // a b 2^-64 mod p in [0, p), for a b < p 2^64 (Montgomery).
   uint64_t MulMont(uint64_t a, uint64_t b) const {
     const U128 t = static_cast<U128>(a) * b;
@@ -127,6 +133,7 @@ struct Field {
 
   uint64_t p, p2;
   uint64_t pinv;          // p^-1 mod 2^64
+  uint64_t pinv52;        // -p^-1 mod 2^52
   uint64_t recip;         // floor(2^113 / p)
   uint64_t one[2];        // 1 and its Shoup companion
   uint64_t minus_one[2];  // p - 1 and its companion
@@ -145,12 +152,17 @@ struct Field {
 // its own. Inputs of the forward transform lie in [0, 4p) and so do its
 // outputs; the inverse keeps [0, 2p) (Harvey's lazy butterflies).
 
-// Twiddles as pairs (W[k], its Shoup companion), k < n / 2.
-void FillTwiddles(const Field& f, uint64_t omega, size_t half, uint64_t* tw) {
-  tw[0] = f.one[0];
-  tw[1] = f.one[1];
+// Twiddles as pairs (W[k], its Shoup companion) for k in [from, half), given
+// those below `from` (0 or a power of two); omega has order 2 half.
+void FillTwiddles(const Field& f, uint64_t omega, size_t from, size_t half,
+                  uint64_t* tw) {
+  if (from == 0) {
+    tw[0] = f.one[0];
+    tw[1] = f.one[1];
+    from = 1;
+  }
   // W[j + i] = W[j] W[i] for j a power of two and i < j.
-  for (size_t j = 1; j < half; j *= 2) {
+  for (size_t j = from; j < half; j *= 2) {
     const uint64_t r = f.Pow(omega, half / (2 * j));
     const uint64_t rq = f.Companion(r);
     for (size_t i = 0; i < j; ++i) {
@@ -159,6 +171,31 @@ void FillTwiddles(const Field& f, uint64_t omega, size_t half, uint64_t* tw) {
       tw[2 * (j + i) + 1] = f.Companion(w);
     }
   }
+}
+
+// The primitive n-th root of unity of prime i that defines W.
+uint64_t RootOfUnity(const Field& f, int i, size_t n) {
+  return f.Pow(kPrimes[i].root, (uint64_t{3} << kPrimes[i].s) / n);
+}
+
+// The twiddles of transforms up to kCachedLength points, built once: as the
+// table for n is the first half of the one for 2n, they serve every shorter
+// transform as they are and every longer one as its first part. Immutable
+// after the thread-safe initialisation.
+constexpr size_t kCachedLength = size_t{1} << 16;
+
+const uint64_t* CachedTwiddles(int i) {
+  static const std::vector<uint64_t>* const tables = [] {
+    auto* t = new std::vector<uint64_t>[3];
+    for (int j = 0; j < 3; ++j) {
+      const Field f(kPrimes[j]);
+      t[j].resize(kCachedLength);
+      FillTwiddles(f, RootOfUnity(f, j, kCachedLength), 0, kCachedLength / 2,
+                   t[j].data());
+    }
+    return t;
+  }();
+  return tables[i].data();
 }
 
 inline const uint64_t* InverseTwiddle(const Field& f, const uint64_t* tw,
@@ -295,17 +332,326 @@ void LoadAndForward(const Field& f, const uint64_t* tw, const uint64_t* x,
   const size_t high = len > half ? len - half : 0;
   const size_t low = std::min(len, half);
   for (size_t j = 0; j < high; ++j) {
-    const uint64_t u = MulShoup(x[j], f.one[0], f.one[1], f.p);
-    const uint64_t v = MulShoup(x[j + half], f.one[0], f.one[1], f.p);
+    const uint64_t u = f.ReduceWord(x[j]);
+    const uint64_t v = f.ReduceWord(x[j + half]);
     a[j] = u + v;
     a[j + half] = u - v + f.p2;
   }
-  for (size_t j = high; j < low; ++j) {
-    a[j] = a[j + half] = MulShoup(x[j], f.one[0], f.one[1], f.p);
-  }
+  for (size_t j = high; j < low; ++j) a[j] = a[j + half] = f.ReduceWord(x[j]);
   for (size_t j = low; j < half; ++j) a[j] = a[j + half] = 0;
   Forward(f, tw, a, half, 0);
   Forward(f, tw, a + half, half, 1);
+}
+
+// a = a b 2^-64 (Montgomery), b == a squares.
+void Pointwise(const Field& f, uint64_t* a, const uint64_t* b, size_t n) {
+  for (size_t j = 0; j < n; ++j) a[j] = f.MulMont(a[j], b[j]);
+}
+
+// ---------------------------------------------------------------------------
+// The same transforms eight lanes at a time with AVX-512 IFMA (52-bit
+// multiply-add), chosen at run time on processors that have it. Values below
+// 4p < 2^52 are exact 52-bit lanes; Shoup's companion for 52 bits is
+// floor(w 2^52 / p), the 64-bit one shifted right by 12. Levels whose
+// butterflies pair words at least 8 apart run on vectors; the last three
+// levels (blocks of 8) run as one scalar radix-8 step per block. The
+// pointwise product is Montgomery's with R = 2^52.
+
+#define LATTIS_IFMA __attribute__((target("avx512f,avx512dq,avx512ifma")))
+
+// Three levels at once on block k of length 8, scalar.
+void ForwardRadix8(const Field& f, const uint64_t* tw, uint64_t* a, size_t k) {
+  uint64_t x[8];
+  std::copy(a, a + 8, x);
+  const uint64_t* w = tw + 2 * k;
+  for (int j = 0; j < 4; ++j) ForwardButterfly(x[j], x[j + 4], w, f);
+  for (int h = 0; h < 2; ++h) {
+    w = tw + 2 * (2 * k + h);
+    ForwardButterfly(x[4 * h], x[4 * h + 2], w, f);
+    ForwardButterfly(x[4 * h + 1], x[4 * h + 3], w, f);
+  }
+  for (int q = 0; q < 4; ++q) {
+    ForwardButterfly(x[2 * q], x[2 * q + 1], tw + 2 * (4 * k + q), f);
+  }
+  std::copy(x, x + 8, a);
+}
+
+void InverseRadix8(const Field& f, const uint64_t* tw, uint64_t* a, size_t k) {
+  uint64_t x[8];
+  std::copy(a, a + 8, x);
+  for (int q = 0; q < 4; ++q) {
+    InverseButterfly(x[2 * q], x[2 * q + 1], InverseTwiddle(f, tw, 4 * k + q),
+                     f);
+  }
+  for (int h = 0; h < 2; ++h) {
+    const uint64_t* w = InverseTwiddle(f, tw, 2 * k + h);
+    InverseButterfly(x[4 * h], x[4 * h + 2], w, f);
+    InverseButterfly(x[4 * h + 1], x[4 * h + 3], w, f);
+  }
+  const uint64_t* w = InverseTwiddle(f, tw, k);
+  for (int j = 0; j < 4; ++j) InverseButterfly(x[j], x[j + 4], w, f);
+  std::copy(x, x + 8, a);
+}
+
+// Broadcast constants of one prime.
+struct VecField {
+  LATTIS_IFMA explicit VecField(const Field& f)
+      : p(_mm512_set1_epi64(f.p)),
+        p2(_mm512_set1_epi64(f.p2)),
+        pneg(_mm512_set1_epi64((uint64_t{1} << 52) - f.p)),
+        mask(_mm512_set1_epi64((uint64_t{1} << 52) - 1)),
+        pinv(_mm512_set1_epi64(f.pinv52)),
+        inv_p(_mm512_set1_pd(1.0 / static_cast<double>(f.p))) {}
+  __m512i p, p2, pneg, mask, pinv;
+  __m512d inv_p;
+};
+
+// A twiddle pair broadcast: W and its 52-bit companion.
+struct VecTwiddle {
+  LATTIS_IFMA explicit VecTwiddle(const uint64_t* w)
+      : w(_mm512_set1_epi64(w[0])), q(_mm512_set1_epi64(w[1] >> 12)) {}
+  __m512i w, q;
+};
+
+LATTIS_IFMA inline __m512i VecMulShoup(__m512i y, const VecTwiddle& w,
+                                       const VecField& v) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i q = _mm512_madd52hi_epu64(zero, y, w.q);
+  // y w - q p mod 2^52, exact since the difference lies in [0, 2p).
+  const __m512i t = _mm512_madd52lo_epu64(zero, y, w.w);
+  return _mm512_and_si512(_mm512_madd52lo_epu64(t, q, v.pneg), v.mask);
+}
+
+LATTIS_IFMA inline __m512i VecReduce(__m512i x, __m512i m) {
+  return _mm512_mask_sub_epi64(x, _mm512_cmpge_epu64_mask(x, m), x, m);
+}
+
+LATTIS_IFMA inline void VecForwardButterfly(__m512i& x, __m512i& y,
+                                            const VecTwiddle& w,
+                                            const VecField& v) {
+  const __m512i u = VecReduce(x, v.p2);
+  const __m512i t = VecMulShoup(y, w, v);
+  x = _mm512_add_epi64(u, t);
+  y = _mm512_add_epi64(_mm512_sub_epi64(u, t), v.p2);
+}
+
+LATTIS_IFMA inline void VecInverseButterfly(__m512i& x, __m512i& y,
+                                            const VecTwiddle& w,
+                                            const VecField& v) {
+  const __m512i u = x, s = y;
+  x = VecReduce(_mm512_add_epi64(u, s), v.p2);
+  y = VecMulShoup(_mm512_add_epi64(_mm512_sub_epi64(s, u), v.p2), w, v);
+}
+
+// ForwardRadix4 and InverseRadix4 for m a multiple of 8.
+LATTIS_IFMA void VecForwardRadix4(const VecField& v,
+                                  const uint64_t* tw, uint64_t* a, size_t m,
+                                  size_t k) {
+  const VecTwiddle w1(tw + 2 * k), w2(tw + 4 * k), w3(tw + 4 * k + 2);
+  for (size_t j = 0; j < m; j += 8) {
+    uint64_t* p = a + j;
+    __m512i x0 = _mm512_loadu_si512(p), x1 = _mm512_loadu_si512(p + m),
+            x2 = _mm512_loadu_si512(p + 2 * m),
+            x3 = _mm512_loadu_si512(p + 3 * m);
+    VecForwardButterfly(x0, x2, w1, v);
+    VecForwardButterfly(x1, x3, w1, v);
+    VecForwardButterfly(x0, x1, w2, v);
+    VecForwardButterfly(x2, x3, w3, v);
+    _mm512_storeu_si512(p, x0);
+    _mm512_storeu_si512(p + m, x1);
+    _mm512_storeu_si512(p + 2 * m, x2);
+    _mm512_storeu_si512(p + 3 * m, x3);
+  }
+}
+
+LATTIS_IFMA void VecInverseRadix4(const Field& f, const VecField& v,
+                                  const uint64_t* tw, uint64_t* a, size_t m,
+                                  size_t k) {
+  const VecTwiddle w1(InverseTwiddle(f, tw, k)),
+      w2(InverseTwiddle(f, tw, 2 * k)), w3(InverseTwiddle(f, tw, 2 * k + 1));
+  for (size_t j = 0; j < m; j += 8) {
+    uint64_t* p = a + j;
+    __m512i x0 = _mm512_loadu_si512(p), x1 = _mm512_loadu_si512(p + m),
+            x2 = _mm512_loadu_si512(p + 2 * m),
+            x3 = _mm512_loadu_si512(p + 3 * m);
+    VecInverseButterfly(x0, x1, w2, v);
+    VecInverseButterfly(x2, x3, w3, v);
+    VecInverseButterfly(x0, x2, w1, v);
+    VecInverseButterfly(x1, x3, w1, v);
+    _mm512_storeu_si512(p, x0);
+    _mm512_storeu_si512(p + m, x1);
+    _mm512_storeu_si512(p + 2 * m, x2);
+    _mm512_storeu_si512(p + 3 * m, x3);
+  }
+}
+
+// One level on block k of length 16.
+LATTIS_IFMA void VecForwardRadix2(const VecField& v, const uint64_t* tw,
+                                  uint64_t* a, size_t k) {
+  __m512i x = _mm512_loadu_si512(a), y = _mm512_loadu_si512(a + 8);
+  VecForwardButterfly(x, y, VecTwiddle(tw + 2 * k), v);
+  _mm512_storeu_si512(a, x);
+  _mm512_storeu_si512(a + 8, y);
+}
+
+LATTIS_IFMA void VecInverseRadix2(const Field& f, const VecField& v,
+                                  const uint64_t* tw, uint64_t* a, size_t k) {
+  __m512i x = _mm512_loadu_si512(a), y = _mm512_loadu_si512(a + 8);
+  VecInverseButterfly(x, y, VecTwiddle(InverseTwiddle(f, tw, k)), v);
+  _mm512_storeu_si512(a, x);
+  _mm512_storeu_si512(a + 8, y);
+}
+
+// Forward and Inverse for n >= 8.
+LATTIS_IFMA void VecForward(const Field& f, const VecField& v,
+                            const uint64_t* tw, uint64_t* a, size_t n,
+                            size_t k) {
+  if (n > kLeafLength) {
+    const size_t m = n / 4;
+    VecForwardRadix4(v, tw, a, m, k);
+    for (size_t i = 0; i < 4; ++i) {
+      VecForward(f, v, tw, a + i * m, m, 4 * k + i);
+    }
+    return;
+  }
+  size_t blocks = 1;
+  for (; n >= 32; n /= 4, blocks *= 4, k *= 4) {
+    for (size_t b = 0; b < blocks; ++b) {
+      VecForwardRadix4(v, tw, a + b * n, n / 4, k + b);
+    }
+  }
+  if (n == 16) {
+    for (size_t b = 0; b < blocks; ++b) VecForwardRadix2(v, tw, a + 16 * b, k + b);
+    blocks *= 2;
+    k *= 2;
+  }
+  for (size_t b = 0; b < blocks; ++b) ForwardRadix8(f, tw, a + 8 * b, k + b);
+}
+
+LATTIS_IFMA void VecInverse(const Field& f, const VecField& v,
+                            const uint64_t* tw, uint64_t* a, size_t n,
+                            size_t k) {
+  if (n > kLeafLength) {
+    const size_t m = n / 4;
+    for (size_t i = 0; i < 4; ++i) {
+      VecInverse(f, v, tw, a + i * m, m, 4 * k + i);
+    }
+    VecInverseRadix4(f, v, tw, a, m, k);
+    return;
+  }
+  size_t blocks = n / 8, first = k * blocks, len = 8;
+  for (size_t b = 0; b < blocks; ++b) InverseRadix8(f, tw, a + 8 * b, first + b);
+  if (__builtin_ctzll(blocks) % 2 == 1) {
+    blocks /= 2;
+    first /= 2;
+    for (size_t b = 0; b < blocks; ++b) {
+      VecInverseRadix2(f, v, tw, a + 16 * b, first + b);
+    }
+    len = 16;
+  }
+  while (blocks > 1) {
+    blocks /= 4;
+    first /= 4;
+    for (size_t b = 0; b < blocks; ++b) {
+      VecInverseRadix4(f, v, tw, a + 4 * len * b, len, first + b);
+    }
+    len *= 4;
+  }
+}
+
+// x mod p in [0, 2p) for 64-bit lanes: the quotient from doubles is off by
+// at most one, and a negative remainder gets p back.
+LATTIS_IFMA inline __m512i VecReduceWords(__m512i x, const VecField& v) {
+  const __m512d q = _mm512_mul_pd(_mm512_cvtepu64_pd(x), v.inv_p);
+  const __m512i r =
+      _mm512_sub_epi64(x, _mm512_mullo_epi64(_mm512_cvttpd_epu64(q), v.p));
+  return _mm512_mask_add_epi64(r, _mm512_movepi64_mask(r), r, v.p);
+}
+
+// LoadAndForward for n >= 32.
+LATTIS_IFMA void VecLoadAndForward(const Field& f, const uint64_t* tw,
+                                   const uint64_t* x, size_t len, uint64_t* a,
+                                   size_t n) {
+  const VecField v(f);
+  const size_t half = n / 2;
+  const size_t high = len > half ? len - half : 0;
+  const size_t low = std::min(len, half);
+  size_t j = 0;
+  for (; j + 8 <= high; j += 8) {
+    const __m512i u = VecReduceWords(_mm512_loadu_si512(x + j), v);
+    const __m512i w = VecReduceWords(_mm512_loadu_si512(x + j + half), v);
+    _mm512_storeu_si512(a + j, _mm512_add_epi64(u, w));
+    _mm512_storeu_si512(a + j + half,
+                        _mm512_add_epi64(_mm512_sub_epi64(u, w), v.p2));
+  }
+  for (; j < high; ++j) {
+    const uint64_t u = f.ReduceWord(x[j]), w = f.ReduceWord(x[j + half]);
+    a[j] = u + w;
+    a[j + half] = u - w + f.p2;
+  }
+  for (; j < low && j % 8 != 0; ++j) a[j] = a[j + half] = f.ReduceWord(x[j]);
+  for (; j + 8 <= low; j += 8) {
+    const __m512i u = VecReduceWords(_mm512_loadu_si512(x + j), v);
+    _mm512_storeu_si512(a + j, u);
+    _mm512_storeu_si512(a + j + half, u);
+  }
+  for (; j < low; ++j) a[j] = a[j + half] = f.ReduceWord(x[j]);
+  std::fill(a + low, a + half, 0);
+  std::fill(a + half + low, a + n, 0);
+  VecForward(f, v, tw, a, half, 0);
+  VecForward(f, v, tw, a + half, half, 1);
+}
+
+// a = a b 2^-52 (Montgomery) for inputs below 4p, reduced below 2p first so
+// that the result lies in [0, 2p); n a multiple of 8.
+LATTIS_IFMA void VecPointwise(const Field& f, uint64_t* a, const uint64_t* b,
+                              size_t n) {
+  const VecField v(f);
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i one = _mm512_set1_epi64(1);
+  for (size_t j = 0; j < n; j += 8) {
+    const __m512i x = VecReduce(_mm512_loadu_si512(a + j), v.p2);
+    const __m512i y = VecReduce(_mm512_loadu_si512(b + j), v.p2);
+    const __m512i lo = _mm512_madd52lo_epu64(zero, x, y);
+    const __m512i hi = _mm512_madd52hi_epu64(zero, x, y);
+    const __m512i m = _mm512_madd52lo_epu64(zero, lo, v.pinv);
+    // x y + m p = (hi + hi(m p) + [lo != 0]) 2^52.
+    __m512i r = _mm512_add_epi64(hi, _mm512_madd52hi_epu64(zero, m, v.p));
+    r = _mm512_mask_add_epi64(r, _mm512_test_epi64_mask(lo, lo), r, one);
+    _mm512_storeu_si512(a + j, r);
+  }
+}
+
+LATTIS_IFMA void VecInverseTransform(const Field& f, const uint64_t* tw,
+                                     uint64_t* a, size_t n) {
+  VecInverse(f, VecField(f), tw, a, n, 0);
+}
+
+void ScalarInverseTransform(const Field& f, const uint64_t* tw, uint64_t* a,
+                            size_t n) {
+  Inverse(f, tw, a, n, 0);
+}
+
+// The kernels of one product: scalar, or IFMA for transforms of 32 points
+// and more.
+struct Kernels {
+  void (*load_and_forward)(const Field&, const uint64_t*, const uint64_t*,
+                           size_t, uint64_t*, size_t);
+  void (*pointwise)(const Field&, uint64_t*, const uint64_t*, size_t);
+  void (*inverse)(const Field&, const uint64_t*, uint64_t*, size_t);
+  int montgomery_bits;
+};
+
+constexpr Kernels kScalarKernels = {LoadAndForward, Pointwise,
+                                    ScalarInverseTransform, 64};
+constexpr Kernels kVecKernels = {VecLoadAndForward, VecPointwise,
+                                 VecInverseTransform, 52};
+
+const Kernels& ChooseKernels(size_t n) {
+  static const bool ifma = __builtin_cpu_supports("avx512f") &&
+                           __builtin_cpu_supports("avx512dq") &&
+                           __builtin_cpu_supports("avx512ifma");
+  return ifma && n >= 32 ? kVecKernels : kScalarKernels;
 }
 
 // How the longer operand is cut: pieces of `piece` words, each convolved
@@ -341,20 +687,20 @@ Plan ChoosePlan(size_t na, size_t nb, bool square) {
 }
 
 // Garner's recombination of the three residue arrays z[i] (values below
-// 2 p_i, each n times the convolution's residue times 2^-64 from the
-// Montgomery product) into `len` coefficients, summed with carries into
+// 2 p_i, each n times the convolution's residue times R^-1 from the
+// Montgomery product, R = 2^montgomery_bits) into `len` coefficients, summed with carries into
 // out[0 .. len], the product's words.
-void Recombine(const Field* fields, uint64_t* const z[3], size_t n, size_t len,
-               uint64_t* out) {
+void Recombine(const Field* fields, uint64_t* const z[3], size_t n,
+               int montgomery_bits, size_t len, uint64_t* out) {
   const uint64_t p0 = fields[0].p, p1 = fields[1].p, p2 = fields[2].p;
-  // The true residue is z * s_i with s_i = 2^64 / n mod p_i; folded into the
+  // The true residue is z * s_i with s_i = R / n mod p_i; folded into the
   // constants below.
   uint64_t scale[3];
   for (int i = 0; i < 3; ++i) {
     const Field& f = fields[i];
     const uint64_t inv_n = f.Pow(n % f.p, f.p - 2);
-    const uint64_t two64 = static_cast<uint64_t>((U128{1} << 64) % f.p);
-    scale[i] = MulModSlow(inv_n, two64, f.p);
+    const uint64_t r = static_cast<uint64_t>((U128{1} << montgomery_bits) % f.p);
+    scale[i] = MulModSlow(inv_n, r, f.p);
   }
   const uint64_t inv_p0_1 = PowMod(p0 % p1, p1 - 2, p1);
   const uint64_t inv_p1_2 = PowMod(p1 % p2, p2 - 2, p2);
@@ -408,47 +754,52 @@ void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
   const Plan plan = ChoosePlan(na, nb, square);
   const size_t n = plan.n;
   CHECK_LE(n, size_t{1} << kMaxLog2);
+  const Kernels& kernels = ChooseKernels(n);
   const size_t len = na + nb - 1;  // coefficients of the convolution
   const bool whole = plan.pieces == 1;
   // Residues (each of length n, or len when pieces are summed into them),
-  // then the shorter operand's transform, a piece's transform, twiddles.
+  // then the shorter operand's transform, a piece's transform and, past the
+  // cached ones, the twiddles.
   const size_t res_len = whole ? n : len;
-  const size_t total = 3 * res_len + (square ? 0 : n) + (whole ? 0 : n) + n;
+  const bool own_twiddles = n > kCachedLength;
+  const size_t total = 3 * res_len + (square ? 0 : n) + (whole ? 0 : n) +
+                       (own_twiddles ? n : 0);
   std::unique_ptr<uint64_t[]> memory(new uint64_t[total]);
   uint64_t* res[3];
   for (int i = 0; i < 3; ++i) res[i] = memory.get() + i * res_len;
   uint64_t* const tb = memory.get() + 3 * res_len;
   uint64_t* const tp = tb + (square ? 0 : n);
-  uint64_t* const tw = tp + (whole ? 0 : n);
+  uint64_t* const own = tp + (whole ? 0 : n);
 
   const Field fields[3] = {Field(kPrimes[0]), Field(kPrimes[1]),
                            Field(kPrimes[2])};
   for (int i = 0; i < 3; ++i) {
     const Field& f = fields[i];
-    const uint64_t omega =
-        f.Pow(kPrimes[i].root, (uint64_t{3} << kPrimes[i].s) / n);
-    FillTwiddles(f, omega, n / 2, tw);
+    const uint64_t* tw = CachedTwiddles(i);
+    if (own_twiddles) {
+      std::copy(tw, tw + kCachedLength, own);
+      FillTwiddles(f, RootOfUnity(f, i, n), kCachedLength / 2, n / 2, own);
+      tw = own;
+    }
     if (square) {
-      LoadAndForward(f, tw, a->d, na, res[i], n);
-      for (size_t j = 0; j < n; ++j) {
-        res[i][j] = f.MulMont(res[i][j], res[i][j]);
-      }
-      Inverse(f, tw, res[i], n, 0);
+      kernels.load_and_forward(f, tw, a->d, na, res[i], n);
+      kernels.pointwise(f, res[i], res[i], n);
+      kernels.inverse(f, tw, res[i], n);
       continue;
     }
-    LoadAndForward(f, tw, b->d, nb, tb, n);
+    kernels.load_and_forward(f, tw, b->d, nb, tb, n);
     if (whole) {
-      LoadAndForward(f, tw, a->d, na, res[i], n);
-      for (size_t j = 0; j < n; ++j) res[i][j] = f.MulMont(res[i][j], tb[j]);
-      Inverse(f, tw, res[i], n, 0);
+      kernels.load_and_forward(f, tw, a->d, na, res[i], n);
+      kernels.pointwise(f, res[i], tb, n);
+      kernels.inverse(f, tw, res[i], n);
       continue;
     }
     std::fill(res[i], res[i] + len, 0);
     for (size_t start = 0; start < na; start += plan.piece) {
       const size_t piece = std::min(plan.piece, na - start);
-      LoadAndForward(f, tw, a->d + start, piece, tp, n);
-      for (size_t j = 0; j < n; ++j) tp[j] = f.MulMont(tp[j], tb[j]);
-      Inverse(f, tw, tp, n, 0);
+      kernels.load_and_forward(f, tw, a->d + start, piece, tp, n);
+      kernels.pointwise(f, tp, tb, n);
+      kernels.inverse(f, tw, tp, n);
       uint64_t* dst = res[i] + start;
       for (size_t j = 0; j < piece + nb - 1; ++j) {
         dst[j] = Reduce(dst[j] + Reduce(tp[j], f.p), f.p);
@@ -460,7 +811,7 @@ void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
   const size_t words = na + nb;
   BN_zero(r);
   CHECK(BN_set_bit(r, static_cast<int>(words * BN_BITS2 - 1)));
-  Recombine(fields, res, n, len, r->d);
+  Recombine(fields, res, n, kernels.montgomery_bits, len, r->d);
   if (r->d[words - 1] == 0) {
     CHECK(BN_mask_bits(r, static_cast<int>((words - 1) * BN_BITS2)));
   }
