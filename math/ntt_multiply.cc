@@ -62,9 +62,9 @@ struct PrimeSpec {
 };
 
 constexpr PrimeSpec kPrimes[3] = {
-    {1125899437080577, 26, 458209720746978},  // 16777209 * 2^26 + 1
-    {1125897625141249, 27, 887358078123764},  // 8388591 * 2^27 + 1
-    {1125872257990657, 28, 975709392904358},  // 4194201 * 2^28 + 1
+    {kNttPrimes[0], 26, 458209720746978},
+    {kNttPrimes[1], 27, 887358078123764},
+    {kNttPrimes[2], 28, 975709392904358},
 };
 constexpr int kMaxLog2 = 25;  // transforms up to 3 * 2^25 points
 
@@ -98,27 +98,45 @@ inline uint64_t MulShoup(uint64_t x, uint64_t w, uint64_t wq, uint64_t p) {
   return x * w - MulHi(x, wq) * p;
 }
 
+constexpr int kMaxRootLog2 = 26;
+
+// One prime's constants, all computed at compile time.
 struct Field {
-  explicit Field(const PrimeSpec& spec) : p(spec.p), p2(2 * spec.p) {
-    pinv = 1;  // Newton's iteration doubles the correct low bits
-    for (int i = 0; i < 6; ++i) pinv *= 2 - p * pinv;
-    pinv52 = (0 - pinv) & ((uint64_t{1} << 52) - 1);
-    recip = static_cast<uint64_t>((U128{1} << 113) / p);
-    one[0] = 1;
-    one[1] = Companion(1);
-    minus_one[0] = p - 1;
-    minus_one[1] = Companion(p - 1);
+  constexpr explicit Field(const PrimeSpec& spec)
+      : p(spec.p),
+        p2(2 * spec.p),
+        pinv(InverseMod64(spec.p)),
+        pinv52((0 - pinv) & ((uint64_t{1} << 52) - 1)),
+        recip(static_cast<uint64_t>((U128{1} << 113) / spec.p)),
+        one{1, Companion(1)},
+        minus_one{spec.p - 1, Companion(spec.p - 1)},
+        roots{},
+        inv_pow2{} {
+    uint64_t x = PowMod(spec.root, 3, p);  // order 2^s
+    for (int j = spec.s; j > kMaxRootLog2; --j) x = MulModSlow(x, x, p);
+    for (int k = kMaxRootLog2; k >= 0; --k, x = MulModSlow(x, x, p)) {
+      roots[k] = x;
+    }
+    inv_pow2[0] = 1;
+    for (int k = 1; k <= kMaxRootLog2; ++k) {
+      inv_pow2[k] = MulModSlow(inv_pow2[k - 1], (p + 1) / 2, p);
+    }
+  }
+
+  // p^-1 mod 2^64 by Newton's iteration, which doubles the correct low bits.
+  static constexpr uint64_t InverseMod64(uint64_t p) {
+    uint64_t inv = 1;
+    for (int i = 0; i < 6; ++i) inv *= 2 - p * inv;
+    return inv;
   }
 
   // floor(w 2^64 / p) for w < p without a division: recip = floor(2^113 / p)
   // gives it to within 2, and the remainder, below 3p, fixes it.
-  uint64_t Companion(uint64_t w) const {
+  constexpr uint64_t Companion(uint64_t w) const {
     uint64_t q = static_cast<uint64_t>((static_cast<U128>(w) * recip) >> 49);
     for (uint64_t rem = 0 - q * p; rem >= p; rem -= p) ++q;
     return q;
   }
-
-  uint64_t Pow(uint64_t a, uint64_t e) const { return PowMod(a, e, p); }
 
   // x mod p in [0, 2p), for any 64-bit x: Shoup's product by 1.
   uint64_t ReduceWord(uint64_t x) const { return MulShoup(x, 1, one[1], p); }
@@ -137,7 +155,15 @@ struct Field {
   uint64_t recip;         // floor(2^113 / p)
   uint64_t one[2];        // 1 and its Shoup companion
   uint64_t minus_one[2];  // p - 1 and its companion
+  uint64_t roots[kMaxRootLog2 + 1];     // roots[k] has order 2^k
+  uint64_t inv_pow2[kMaxRootLog2 + 1];  // 2^-k mod p
 };
+
+constexpr Field kFields[3] = {Field(kPrimes[0]), Field(kPrimes[1]),
+                              Field(kPrimes[2])};
+static_assert(kFields[0].roots[1] == kPrimes[0].p - 1 &&
+              kFields[1].roots[1] == kPrimes[1].p - 1 &&
+              kFields[2].roots[1] == kPrimes[2].p - 1);
 
 // ---------------------------------------------------------------------------
 // Transforms of length n = 2^k. The forward transform reduces a polynomial
@@ -153,17 +179,16 @@ struct Field {
 // outputs; the inverse keeps [0, 2p) (Harvey's lazy butterflies).
 
 // Twiddles as pairs (W[k], its Shoup companion) for k in [from, half), given
-// those below `from` (0 or a power of two); omega has order 2 half.
-void FillTwiddles(const Field& f, uint64_t omega, size_t from, size_t half,
-                  uint64_t* tw) {
+// those below `from` (0 or a power of two).
+void FillTwiddles(const Field& f, size_t from, size_t half, uint64_t* tw) {
   if (from == 0) {
     tw[0] = f.one[0];
     tw[1] = f.one[1];
     from = 1;
   }
-  // W[j + i] = W[j] W[i] for j a power of two and i < j.
+  // W[j + i] = W[j] W[i] for j a power of two and i < j; W[j] has order 4j.
   for (size_t j = from; j < half; j *= 2) {
-    const uint64_t r = f.Pow(omega, half / (2 * j));
+    const uint64_t r = f.roots[__builtin_ctzll(4 * j)];
     const uint64_t rq = f.Companion(r);
     for (size_t i = 0; i < j; ++i) {
       const uint64_t w = Reduce(MulShoup(tw[2 * i], r, rq, f.p), f.p);
@@ -171,11 +196,6 @@ void FillTwiddles(const Field& f, uint64_t omega, size_t from, size_t half,
       tw[2 * (j + i) + 1] = f.Companion(w);
     }
   }
-}
-
-// The primitive n-th root of unity of prime i that defines W.
-uint64_t RootOfUnity(const Field& f, int i, size_t n) {
-  return f.Pow(kPrimes[i].root, (uint64_t{3} << kPrimes[i].s) / n);
 }
 
 // The twiddles of transforms up to kCachedLength points, built once: as the
@@ -188,10 +208,8 @@ const uint64_t* CachedTwiddles(int i) {
   static const std::vector<uint64_t>* const tables = [] {
     auto* t = new std::vector<uint64_t>[3];
     for (int j = 0; j < 3; ++j) {
-      const Field f(kPrimes[j]);
       t[j].resize(kCachedLength);
-      FillTwiddles(f, RootOfUnity(f, j, kCachedLength), 0, kCachedLength / 2,
-                   t[j].data());
+      FillTwiddles(kFields[j], 0, kCachedLength / 2, t[j].data());
     }
     return t;
   }();
@@ -647,11 +665,11 @@ constexpr Kernels kScalarKernels = {LoadAndForward, Pointwise,
 constexpr Kernels kVecKernels = {VecLoadAndForward, VecPointwise,
                                  VecInverseTransform, 52};
 
-const Kernels& ChooseKernels(size_t n) {
+const Kernels& ChooseKernels(size_t n, bool portable) {
   static const bool ifma = __builtin_cpu_supports("avx512f") &&
                            __builtin_cpu_supports("avx512dq") &&
                            __builtin_cpu_supports("avx512ifma");
-  return ifma && n >= 32 ? kVecKernels : kScalarKernels;
+  return ifma && !portable && n >= 32 ? kVecKernels : kScalarKernels;
 }
 
 // How the longer operand is cut: pieces of `piece` words, each convolved
@@ -690,33 +708,40 @@ Plan ChoosePlan(size_t na, size_t nb, bool square) {
 // 2 p_i, each n times the convolution's residue times R^-1 from the
 // Montgomery product, R = 2^montgomery_bits) into `len` coefficients, summed with carries into
 // out[0 .. len], the product's words.
-void Recombine(const Field* fields, uint64_t* const z[3], size_t n,
-               int montgomery_bits, size_t len, uint64_t* out) {
-  const uint64_t p0 = fields[0].p, p1 = fields[1].p, p2 = fields[2].p;
+// Garner's constants, at compile time: v1 = (x1 - y0) / p0 mod p1 and
+// v2 = (x2 - y0 - p0 v1) / (p0 p1) mod p2 give x = y0 + p0 v1 + p0 p1 v2.
+constexpr uint64_t kInvP0ModP1 =
+    PowMod(kNttPrimes[0] % kNttPrimes[1], kNttPrimes[1] - 2, kNttPrimes[1]);
+constexpr uint64_t kInvP1ModP2 =
+    PowMod(kNttPrimes[1] % kNttPrimes[2], kNttPrimes[2] - 2, kNttPrimes[2]);
+constexpr uint64_t kInvP01ModP2 = MulModSlow(
+    PowMod(kNttPrimes[0] % kNttPrimes[2], kNttPrimes[2] - 2, kNttPrimes[2]),
+    kInvP1ModP2, kNttPrimes[2]);
+
+void Recombine(uint64_t* const z[3], size_t n, int montgomery_bits,
+               size_t len, uint64_t* out) {
+  const Field& f0 = kFields[0];
+  const Field& f1 = kFields[1];
+  const Field& f2 = kFields[2];
+  const uint64_t p0 = f0.p, p1 = f1.p, p2 = f2.p;
   // The true residue is z * s_i with s_i = R / n mod p_i; folded into the
   // constants below.
   uint64_t scale[3];
   for (int i = 0; i < 3; ++i) {
-    const Field& f = fields[i];
-    const uint64_t inv_n = f.Pow(n % f.p, f.p - 2);
-    const uint64_t r = static_cast<uint64_t>((U128{1} << montgomery_bits) % f.p);
-    scale[i] = MulModSlow(inv_n, r, f.p);
+    const Field& f = kFields[i];
+    const uint64_t r =
+        static_cast<uint64_t>((U128{1} << montgomery_bits) % f.p);
+    scale[i] = MulModSlow(f.inv_pow2[__builtin_ctzll(n)], r, f.p);
   }
-  const uint64_t inv_p0_1 = PowMod(p0 % p1, p1 - 2, p1);
-  const uint64_t inv_p1_2 = PowMod(p1 % p2, p2 - 2, p2);
-  const uint64_t inv_p01_2 = MulModSlow(PowMod(p0 % p2, p2 - 2, p2), inv_p1_2, p2);
-  // y0 = z0 s0; v1 = (z1 s1 - y0) / p0 mod p1;
-  // v2 = (z2 s2 - y0 - p0 v1) / (p0 p1) mod p2; x = y0 + p0 v1 + p0 p1 v2.
   const uint64_t c0 = scale[0];
-  const uint64_t c1 = MulModSlow(scale[1], inv_p0_1, p1);
-  const uint64_t c1y = p1 - inv_p0_1;
-  const uint64_t c2 = MulModSlow(scale[2], inv_p01_2, p2);
-  const uint64_t c2y = p2 - inv_p01_2;
-  const uint64_t c2v = p2 - inv_p1_2;
-  const uint64_t q0 = fields[0].Companion(c0), q1 = fields[1].Companion(c1),
-                 q1y = fields[1].Companion(c1y), q2 = fields[2].Companion(c2),
-                 q2y = fields[2].Companion(c2y),
-                 q2v = fields[2].Companion(c2v);
+  const uint64_t c1 = MulModSlow(scale[1], kInvP0ModP1, p1);
+  const uint64_t c1y = p1 - kInvP0ModP1;
+  const uint64_t c2 = MulModSlow(scale[2], kInvP01ModP2, p2);
+  const uint64_t c2y = p2 - kInvP01ModP2;
+  const uint64_t c2v = p2 - kInvP1ModP2;
+  const uint64_t q0 = f0.Companion(c0), q1 = f1.Companion(c1),
+                 q1y = f1.Companion(c1y), q2 = f2.Companion(c2),
+                 q2y = f2.Companion(c2y), q2v = f2.Companion(c2v);
   const U128 p01 = static_cast<U128>(p0) * p1;
   const uint64_t p01_lo = static_cast<uint64_t>(p01);
   const uint64_t p01_hi = static_cast<uint64_t>(p01 >> 64);
@@ -737,9 +762,7 @@ void Recombine(const Field* fields, uint64_t* const z[3], size_t n,
   out[len] = static_cast<uint64_t>(carry);
 }
 
-}  // namespace
-
-void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
+void Multiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, bool portable) {
   const bool square = a == b;
   size_t na = MinimalWords(a), nb = MinimalWords(b);
   if (na == 0 || nb == 0) {
@@ -754,7 +777,7 @@ void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
   const Plan plan = ChoosePlan(na, nb, square);
   const size_t n = plan.n;
   CHECK_LE(n, size_t{1} << kMaxLog2);
-  const Kernels& kernels = ChooseKernels(n);
+  const Kernels& kernels = ChooseKernels(n, portable);
   const size_t len = na + nb - 1;  // coefficients of the convolution
   const bool whole = plan.pieces == 1;
   // Residues (each of length n, or len when pieces are summed into them),
@@ -771,14 +794,12 @@ void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
   uint64_t* const tp = tb + (square ? 0 : n);
   uint64_t* const own = tp + (whole ? 0 : n);
 
-  const Field fields[3] = {Field(kPrimes[0]), Field(kPrimes[1]),
-                           Field(kPrimes[2])};
   for (int i = 0; i < 3; ++i) {
-    const Field& f = fields[i];
+    const Field& f = kFields[i];
     const uint64_t* tw = CachedTwiddles(i);
     if (own_twiddles) {
       std::copy(tw, tw + kCachedLength, own);
-      FillTwiddles(f, RootOfUnity(f, i, n), kCachedLength / 2, n / 2, own);
+      FillTwiddles(f, kCachedLength / 2, n / 2, own);
       tw = own;
     }
     if (square) {
@@ -811,10 +832,20 @@ void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
   const size_t words = na + nb;
   BN_zero(r);
   CHECK(BN_set_bit(r, static_cast<int>(words * BN_BITS2 - 1)));
-  Recombine(fields, res, n, kernels.montgomery_bits, len, r->d);
+  Recombine(res, n, kernels.montgomery_bits, len, r->d);
   if (r->d[words - 1] == 0) {
     CHECK(BN_mask_bits(r, static_cast<int>((words - 1) * BN_BITS2)));
   }
+}
+
+}  // namespace
+
+void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
+  Multiply(r, a, b, false);
+}
+
+void NttMultiplyPortable(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
+  Multiply(r, a, b, true);
 }
 
 }  // namespace nurvik::lattis

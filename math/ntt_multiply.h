@@ -13,7 +13,15 @@
 
 #include <openssl/bn.h>
 
+#include <cstdint>
+
 namespace nurvik::lattis {
+
+// The primes: 16777209 * 2^26 + 1, 8388591 * 2^27 + 1 and 4194201 * 2^28 + 1,
+// each in (2^50 - 2^42, 2^50), so that lazily reduced values below 4p fit in
+// 52 bits, and with p - 1 a multiple of 3 * 2^26.
+constexpr uint64_t kNttPrimes[3] = {1125899437080577, 1125897625141249,
+                                    1125872257990657};
 
 // *r = a * b for non-negative a and b of any widths (minimal or not); r gets
 // its minimal width and neg = 0. r may alias a or b. a == b squares, with two
@@ -33,6 +41,10 @@ namespace nurvik::lattis {
 // shorter operand may have at most kNttMaxShortWords words; beyond that the
 // three primes no longer determine the convolution (a fatal CHECK).
 void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b);
+
+// NttMultiply with the portable scalar kernels only, whatever the processor:
+// the code path of machines without AVX-512 IFMA, for tests and comparisons.
+void NttMultiplyPortable(BIGNUM* r, const BIGNUM* a, const BIGNUM* b);
 
 // The shorter operand's largest length for NttMultiply: 2^21 words, since
 // 2^21 (2^64 - 1)^2 < p0 p1 p2.
