@@ -371,45 +371,12 @@ void Pointwise(const Field& f, uint64_t* a, const uint64_t* b, size_t n) {
 // multiply-add), chosen at run time on processors that have it. Values below
 // 4p < 2^52 are exact 52-bit lanes; Shoup's companion for 52 bits is
 // floor(w 2^52 / p), the 64-bit one shifted right by 12. Levels whose
-// butterflies pair words at least 8 apart run on vectors; the last three
-// levels (blocks of 8) run as one scalar radix-8 step per block. The
-// pointwise product is Montgomery's with R = 2^52.
+// butterflies pair words at least 8 apart run on vectors of consecutive
+// words with broadcast twiddles; the last three levels run on two blocks of 8
+// at a time, permuted across lanes. The pointwise product is Montgomery's
+// with R = 2^52.
 
 #define LATTIS_IFMA __attribute__((target("avx512f,avx512dq,avx512ifma")))
-
-// Three levels at once on block k of length 8, scalar.
-void ForwardRadix8(const Field& f, const uint64_t* tw, uint64_t* a, size_t k) {
-  uint64_t x[8];
-  std::copy(a, a + 8, x);
-  const uint64_t* w = tw + 2 * k;
-  for (int j = 0; j < 4; ++j) ForwardButterfly(x[j], x[j + 4], w, f);
-  for (int h = 0; h < 2; ++h) {
-    w = tw + 2 * (2 * k + h);
-    ForwardButterfly(x[4 * h], x[4 * h + 2], w, f);
-    ForwardButterfly(x[4 * h + 1], x[4 * h + 3], w, f);
-  }
-  for (int q = 0; q < 4; ++q) {
-    ForwardButterfly(x[2 * q], x[2 * q + 1], tw + 2 * (4 * k + q), f);
-  }
-  std::copy(x, x + 8, a);
-}
-
-void InverseRadix8(const Field& f, const uint64_t* tw, uint64_t* a, size_t k) {
-  uint64_t x[8];
-  std::copy(a, a + 8, x);
-  for (int q = 0; q < 4; ++q) {
-    InverseButterfly(x[2 * q], x[2 * q + 1], InverseTwiddle(f, tw, 4 * k + q),
-                     f);
-  }
-  for (int h = 0; h < 2; ++h) {
-    const uint64_t* w = InverseTwiddle(f, tw, 2 * k + h);
-    InverseButterfly(x[4 * h], x[4 * h + 2], w, f);
-    InverseButterfly(x[4 * h + 1], x[4 * h + 3], w, f);
-  }
-  const uint64_t* w = InverseTwiddle(f, tw, k);
-  for (int j = 0; j < 4; ++j) InverseButterfly(x[j], x[j + 4], w, f);
-  std::copy(x, x + 8, a);
-}
 
 // Broadcast constants of one prime.
 struct VecField {
@@ -424,10 +391,12 @@ struct VecField {
   __m512d inv_p;
 };
 
-// A twiddle pair broadcast: W and its 52-bit companion.
+// Twiddles by lane and their 52-bit companions; from a pointer, one pair
+// broadcast.
 struct VecTwiddle {
   LATTIS_IFMA explicit VecTwiddle(const uint64_t* w)
       : w(_mm512_set1_epi64(w[0])), q(_mm512_set1_epi64(w[1] >> 12)) {}
+  LATTIS_IFMA VecTwiddle(__m512i w, __m512i q) : w(w), q(q) {}
   __m512i w, q;
 };
 
@@ -520,7 +489,113 @@ LATTIS_IFMA void VecInverseRadix2(const Field& f, const VecField& v,
   _mm512_storeu_si512(a + 8, y);
 }
 
-// Forward and Inverse for n >= 8.
+// The last three levels on the blocks k and k + 1 of length 8 (k even), in
+// two vectors. Each level pairs the words of its butterflies into two vectors
+// by one permutation, and the next level permutes again from there; the words
+// end in an order of their own, which the pointwise product does not mind
+// and VecInverseTail starts from. Twiddle vectors come from the table by
+// permutation too: forward ones are consecutive, inverse ones of blocks
+// past 1 lie reversed in the table (the inverse of block g is in the same
+// octave), and those of blocks 0 and 1 are gathered one by one.
+LATTIS_IFMA inline VecTwiddle GatherTwiddles(const Field& f,
+                                             const uint64_t* tw, size_t first,
+                                             int lanes_per_block,
+                                             bool inverse) {
+  alignas(64) uint64_t w[8], q[8];
+  for (int l = 0; l < 8; ++l) {
+    const size_t k = first + l / lanes_per_block;
+    const uint64_t* t = inverse ? InverseTwiddle(f, tw, k) : tw + 2 * k;
+    w[l] = t[0];
+    q[l] = t[1] >> 12;
+  }
+  return VecTwiddle(_mm512_load_si512(w), _mm512_load_si512(q));
+}
+
+LATTIS_IFMA inline __m512i ShiftRight12(__m512i x) {
+  return _mm512_mask_srli_epi64(x, 0xff, x, 12);
+}
+
+// Lanes l get the pairs at qword offsets w_index[l] (and the companion after
+// it) of the 16 qwords from t.
+LATTIS_IFMA inline VecTwiddle PermuteTwiddles(const uint64_t* t,
+                                              __m512i w_index, bool two) {
+  const __m512i t0 = _mm512_loadu_si512(t);
+  const __m512i t1 = two ? _mm512_loadu_si512(t + 8) : t0;
+  const __m512i q_index = _mm512_add_epi64(w_index, _mm512_set1_epi64(1));
+  return VecTwiddle(
+      _mm512_permutex2var_epi64(t0, w_index, t1),
+      ShiftRight12(_mm512_permutex2var_epi64(t0, q_index, t1)));
+}
+
+// Twiddles of the blocks first .. first + 8 / lanes_per_block - 1 (the level's
+// blocks within the two blocks of 8), lanes_per_block lanes each.
+LATTIS_IFMA inline VecTwiddle TailTwiddles(const Field& f, const uint64_t* tw,
+                                           size_t first, int lanes_per_block,
+                                           bool inverse) {
+  const int blocks = 8 / lanes_per_block;
+  alignas(64) uint64_t index[8];
+  for (int l = 0; l < 8; ++l) {
+    const int i = l / lanes_per_block;
+    index[l] = 2 * (inverse ? blocks - 1 - i : i);
+  }
+  const __m512i w_index = _mm512_load_si512(index);
+  if (!inverse) return PermuteTwiddles(tw + 2 * first, w_index, blocks == 8);
+  if (first < 2) return GatherTwiddles(f, tw, first, lanes_per_block, true);
+  const size_t h = size_t{1} << (63 - __builtin_clzll(first));
+  return PermuteTwiddles(tw + 2 * (3 * h - blocks - first), w_index,
+                         blocks == 8);
+}
+
+// Word positions of the permutations of the tail, as lanes of two vectors
+// (8 + i is lane i of the second).
+struct TailPermutations {
+  LATTIS_IFMA TailPermutations()
+      : halves_lo(_mm512_setr_epi64(0, 1, 2, 3, 8, 9, 10, 11)),
+        halves_hi(_mm512_setr_epi64(4, 5, 6, 7, 12, 13, 14, 15)),
+        pairs_lo(_mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13)),
+        pairs_hi(_mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15)),
+        words_lo(_mm512_setr_epi64(0, 8, 2, 10, 4, 12, 6, 14)),
+        words_hi(_mm512_setr_epi64(1, 9, 3, 11, 5, 13, 7, 15)) {}
+  __m512i halves_lo, halves_hi, pairs_lo, pairs_hi, words_lo, words_hi;
+};
+
+LATTIS_IFMA inline void Permute(__m512i& x, __m512i& y, __m512i lo,
+                                __m512i hi) {
+  const __m512i u = x;
+  x = _mm512_permutex2var_epi64(u, lo, y);
+  y = _mm512_permutex2var_epi64(u, hi, y);
+}
+
+LATTIS_IFMA void VecForwardTail(const Field& f, const VecField& v,
+                                const uint64_t* tw, uint64_t* a, size_t k) {
+  const TailPermutations t;
+  __m512i x = _mm512_loadu_si512(a), y = _mm512_loadu_si512(a + 8);
+  Permute(x, y, t.halves_lo, t.halves_hi);
+  VecForwardButterfly(x, y, TailTwiddles(f, tw, k, 4, false), v);
+  Permute(x, y, t.pairs_lo, t.pairs_hi);
+  VecForwardButterfly(x, y, TailTwiddles(f, tw, 2 * k, 2, false), v);
+  Permute(x, y, t.words_lo, t.words_hi);
+  VecForwardButterfly(x, y, TailTwiddles(f, tw, 4 * k, 1, false), v);
+  _mm512_storeu_si512(a, x);
+  _mm512_storeu_si512(a + 8, y);
+}
+
+// Each permutation of VecForwardTail is its own inverse.
+LATTIS_IFMA void VecInverseTail(const Field& f, const VecField& v,
+                                const uint64_t* tw, uint64_t* a, size_t k) {
+  const TailPermutations t;
+  __m512i x = _mm512_loadu_si512(a), y = _mm512_loadu_si512(a + 8);
+  VecInverseButterfly(x, y, TailTwiddles(f, tw, 4 * k, 1, true), v);
+  Permute(x, y, t.words_lo, t.words_hi);
+  VecInverseButterfly(x, y, TailTwiddles(f, tw, 2 * k, 2, true), v);
+  Permute(x, y, t.pairs_lo, t.pairs_hi);
+  VecInverseButterfly(x, y, TailTwiddles(f, tw, k, 4, true), v);
+  Permute(x, y, t.halves_lo, t.halves_hi);
+  _mm512_storeu_si512(a, x);
+  _mm512_storeu_si512(a + 8, y);
+}
+
+// Forward and Inverse for n >= 16.
 LATTIS_IFMA void VecForward(const Field& f, const VecField& v,
                             const uint64_t* tw, uint64_t* a, size_t n,
                             size_t k) {
@@ -543,7 +618,7 @@ LATTIS_IFMA void VecForward(const Field& f, const VecField& v,
     blocks *= 2;
     k *= 2;
   }
-  for (size_t b = 0; b < blocks; ++b) ForwardRadix8(f, tw, a + 8 * b, k + b);
+  for (size_t b = 0; b < blocks; b += 2) VecForwardTail(f, v, tw, a + 8 * b, k + b);
 }
 
 LATTIS_IFMA void VecInverse(const Field& f, const VecField& v,
@@ -558,7 +633,9 @@ LATTIS_IFMA void VecInverse(const Field& f, const VecField& v,
     return;
   }
   size_t blocks = n / 8, first = k * blocks, len = 8;
-  for (size_t b = 0; b < blocks; ++b) InverseRadix8(f, tw, a + 8 * b, first + b);
+  for (size_t b = 0; b < blocks; b += 2) {
+    VecInverseTail(f, v, tw, a + 8 * b, first + b);
+  }
   if (__builtin_ctzll(blocks) % 2 == 1) {
     blocks /= 2;
     first /= 2;
