@@ -742,11 +742,15 @@ constexpr Kernels kScalarKernels = {LoadAndForward, Pointwise,
 constexpr Kernels kVecKernels = {VecLoadAndForward, VecPointwise,
                                  VecInverseTransform, 52};
 
-const Kernels& ChooseKernels(size_t n, bool portable) {
+bool HasIfma() {
   static const bool ifma = __builtin_cpu_supports("avx512f") &&
                            __builtin_cpu_supports("avx512dq") &&
                            __builtin_cpu_supports("avx512ifma");
-  return ifma && !portable && n >= 32 ? kVecKernels : kScalarKernels;
+  return ifma;
+}
+
+const Kernels& ChooseKernels(size_t n, bool portable) {
+  return HasIfma() && !portable && n >= 32 ? kVecKernels : kScalarKernels;
 }
 
 // How the longer operand is cut: pieces of `piece` words, each convolved
@@ -758,11 +762,16 @@ struct Plan {
   size_t pieces;
 };
 
-// Lengths of the transforms, by cost: n log2 n per transform.
-double TransformCost(size_t n) {
-  return static_cast<double>(n) * (__builtin_ctzll(n) + 1);
+// The cost of a plan in word operations: the transforms, n (log2 n + 1)
+// each, and per piece a pointwise product and its sum into the residues.
+double PlanCost(size_t n, size_t pieces, bool square) {
+  const double per_transform = static_cast<double>(n) * (__builtin_ctzll(n) + 1);
+  const double transforms = square ? 2 : 2 * static_cast<double>(pieces) + 1;
+  return per_transform * transforms + 2 * static_cast<double>(n * pieces);
 }
 
+// The cheapest transform length for these operands (na >= nb); squares take
+// the whole product in one transform.
 Plan ChoosePlan(size_t na, size_t nb, bool square) {
   const size_t full = na + nb - 1;
   Plan best{0, 0, 0};
@@ -771,8 +780,7 @@ Plan ChoosePlan(size_t na, size_t nb, bool square) {
     if (n <= nb || (square && n < full)) continue;
     const size_t piece = std::min(na, n - nb + 1);
     const size_t pieces = (na + piece - 1) / piece;
-    const double cost =
-        TransformCost(n) * (square ? 2 : 2 * static_cast<double>(pieces) + 1);
+    const double cost = PlanCost(n, pieces, square);
     if (best.n == 0 || cost < best_cost) {
       best = {n, piece, pieces};
       best_cost = cost;
@@ -781,10 +789,6 @@ Plan ChoosePlan(size_t na, size_t nb, bool square) {
   }
 }
 
-// Garner's recombination of the three residue arrays z[i] (values below
-// 2 p_i, each n times the convolution's residue times R^-1 from the
-// Montgomery product, R = 2^montgomery_bits) into `len` coefficients, summed with carries into
-// out[0 .. len], the product's words.
 // Garner's constants, at compile time: v1 = (x1 - y0) / p0 mod p1 and
 // v2 = (x2 - y0 - p0 v1) / (p0 p1) mod p2 give x = y0 + p0 v1 + p0 p1 v2.
 constexpr uint64_t kInvP0ModP1 =
@@ -923,6 +927,32 @@ void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
 
 void NttMultiplyPortable(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
   Multiply(r, a, b, true);
+}
+
+const NttThresholds& NttThresholdsHere() {
+  return HasIfma() ? kNttThresholdsIfma : kNttThresholdsPortable;
+}
+
+void FastMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
+  const NttThresholds& t = NttThresholdsHere();
+  const size_t na = MinimalWords(a), nb = MinimalWords(b);
+  const size_t shorter = std::min(na, nb), longer = std::max(na, nb);
+  if (a == b) {
+    if (na >= static_cast<size_t>(t.square)) {
+      NttMultiply(r, a, a);
+    } else if (na < 16 || (na & (na - 1)) == 0) {
+      CHECK(BN_sqr(r, a, ctx));
+    } else {
+      CHECK(BN_mul(r, a, a, ctx));
+    }
+    return;
+  }
+  const size_t threshold = longer - shorter <= 1 ? t.balanced : t.unbalanced;
+  if (shorter >= threshold) {
+    NttMultiply(r, a, b);
+  } else {
+    CHECK(BN_mul(r, a, b, ctx));
+  }
 }
 
 }  // namespace nurvik::lattis

@@ -50,6 +50,29 @@ void NttMultiplyPortable(BIGNUM* r, const BIGNUM* a, const BIGNUM* b);
 // 2^21 (2^64 - 1)^2 < p0 p1 p2.
 constexpr int kNttMaxShortWords = 1 << 21;
 
+// Operand lengths in words from which NttMultiply beats BoringSSL, measured
+// with bench/multiply_bench (the Crossover cases). BN_mul is Karatsuba only
+// for operands whose lengths differ by at most one word ("balanced") and
+// schoolbook otherwise, so the shorter operand of an unbalanced pair needs
+// fewer words; squares compare with the faster of BN_sqr and BN_mul.
+struct NttThresholds {
+  int balanced;    // both operands at least this long
+  int square;      // the operand of a square
+  int unbalanced;  // the shorter operand, lengths more than one word apart
+};
+// With the AVX-512 IFMA kernels, and with the portable ones.
+constexpr NttThresholds kNttThresholdsIfma = {96, 96, 40};
+constexpr NttThresholds kNttThresholdsPortable = {640, 640, 96};
+
+// The thresholds of the kernels that NttMultiply uses on this processor.
+const NttThresholds& NttThresholdsHere();
+
+// *r = a * b by the faster of BoringSSL and NttMultiply for these lengths,
+// per NttThresholdsHere(); below the thresholds BN_mul (BN_sqr for squares of
+// power-of-two or short lengths, where it is Karatsuba or schoolbook and
+// faster). r may alias a or b; a == b squares. ctx serves BoringSSL.
+void FastMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx);
+
 }  // namespace nurvik::lattis
 
 #endif  // NURVIK_LATTIS_MATH_NTT_MULTIPLY_H_

@@ -256,6 +256,34 @@ TEST(NttMultiplyTest, StaticResultStorage) {
   }
 }
 
+// FastMultiply on both sides of each threshold, with r aliasing an operand.
+TEST(FastMultiplyTest, AroundTheThresholds) {
+  const NttThresholds& t = NttThresholdsHere();
+  std::mt19937_64 rng(9);
+  BN_CTX* ctx = BN_CTX_new();
+  ASSERT_NE(ctx, nullptr);
+  for (int base : {t.balanced, t.square, t.unbalanced}) {
+    for (int delta : {-1, 0, 1}) {
+      const size_t n = base + delta;
+      for (size_t longer : {n, n + 1, 3 * n}) {
+        SCOPED_TRACE(::testing::Message() << longer << " x " << n);
+        BnPtr a = ToBn(MakeWords(longer, Digits::kRandom, rng));
+        BnPtr b = ToBn(MakeWords(n, Digits::kOnes, rng));
+        Mpz za(a.get()), zb(b.get());
+        BnPtr r(BN_new());
+        FastMultiply(r.get(), b.get(), a.get(), ctx);
+        EXPECT_TRUE(IsProduct(r.get(), zb, za));
+        FastMultiply(b.get(), b.get(), b.get(), ctx);
+        EXPECT_TRUE(IsProduct(b.get(), zb, zb));
+        FastMultiply(a.get(), a.get(), r.get(), ctx);
+        mpz_mul(zb.get(), zb.get(), za.get());
+        EXPECT_TRUE(IsProduct(a.get(), za, zb));
+      }
+    }
+  }
+  BN_CTX_free(ctx);
+}
+
 TEST(NttMultiplyDeathTest, ShorterOperandTooLong) {
   BnPtr a(BN_new());
   ASSERT_TRUE(BN_set_bit(a.get(), 64 * kNttMaxShortWords));
