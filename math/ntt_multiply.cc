@@ -53,8 +53,8 @@ constexpr bool IsPrime(uint64_t n) {
   return true;
 }
 
-// p = k 2^s + 1 with 3 | k, and an element of order 3 * 2^s. The largest
-// transform has 2^26 or 3 * 2^25 points, all three primes have the roots.
+// p = k 2^s + 1 with 3 | k, and an element of order 3 * 2^s, s >= 26, so
+// that all three primes have the roots of the longest transforms.
 struct PrimeSpec {
   uint64_t p;
   int s;
@@ -66,7 +66,8 @@ constexpr PrimeSpec kPrimes[3] = {
     {kNttPrimes[1], 27, 887358078123764},
     {kNttPrimes[2], 28, 975709392904358},
 };
-constexpr int kMaxLog2 = 25;  // transforms up to 3 * 2^25 points
+// Transforms of up to 2^26 points, or 3 * 2^25.
+constexpr int kMaxRootLog2 = 26;
 
 // Each prime lies in (2^50 - 2^42, 2^50): lazy values below 4p fit in 52
 // bits, and p0 p1 p2 > 2^149.99 exceeds every convolution coefficient of
@@ -74,7 +75,7 @@ constexpr int kMaxLog2 = 25;  // transforms up to 3 * 2^25 points
 constexpr bool ValidPrime(const PrimeSpec& s) {
   return IsPrime(s.p) && s.p < (uint64_t{1} << 50) &&
          s.p > (uint64_t{1} << 50) - (uint64_t{1} << 42) &&
-         (s.p - 1) % (uint64_t{3} << s.s) == 0 && s.s >= kMaxLog2 &&
+         (s.p - 1) % (uint64_t{3} << s.s) == 0 && s.s >= kMaxRootLog2 &&
          PowMod(s.root, uint64_t{3} << (s.s - 1), s.p) == s.p - 1 &&
          PowMod(s.root, uint64_t{1} << s.s, s.p) != 1;
 }
@@ -98,8 +99,6 @@ inline uint64_t MulShoup(uint64_t x, uint64_t w, uint64_t wq, uint64_t p) {
   return x * w - MulHi(x, wq) * p;
 }
 
-constexpr int kMaxRootLog2 = 26;
-
 // One prime's constants, all computed at compile time.
 struct Field {
   constexpr explicit Field(const PrimeSpec& spec)
@@ -110,8 +109,13 @@ struct Field {
         recip(static_cast<uint64_t>((U128{1} << 113) / spec.p)),
         one{1, Companion(1)},
         minus_one{spec.p - 1, Companion(spec.p - 1)},
+        omega3{PowMod(spec.root, uint64_t{1} << spec.s, spec.p), 0},
+        omega3_sq{MulModSlow(omega3[0], omega3[0], spec.p), 0},
+        inv3(PowMod(3, spec.p - 2, spec.p)),
         roots{},
         inv_pow2{} {
+    omega3[1] = Companion(omega3[0]);
+    omega3_sq[1] = Companion(omega3_sq[0]);
     uint64_t x = PowMod(spec.root, 3, p);  // order 2^s
     for (int j = spec.s; j > kMaxRootLog2; --j) x = MulModSlow(x, x, p);
     for (int k = kMaxRootLog2; k >= 0; --k, x = MulModSlow(x, x, p)) {
@@ -155,12 +159,17 @@ struct Field {
   uint64_t recip;         // floor(2^113 / p)
   uint64_t one[2];        // 1 and its Shoup companion
   uint64_t minus_one[2];  // p - 1 and its companion
+  uint64_t omega3[2];     // a cube root of unity and its companion
+  uint64_t omega3_sq[2];  // its square and companion
+  uint64_t inv3;          // 3^-1 mod p
   uint64_t roots[kMaxRootLog2 + 1];     // roots[k] has order 2^k
   uint64_t inv_pow2[kMaxRootLog2 + 1];  // 2^-k mod p
 };
 
 constexpr Field kFields[3] = {Field(kPrimes[0]), Field(kPrimes[1]),
                               Field(kPrimes[2])};
+static_assert(kFields[0].omega3[0] != 1 && kFields[1].omega3[0] != 1 &&
+              kFields[2].omega3[0] != 1);
 static_assert(kFields[0].roots[1] == kPrimes[0].p - 1 &&
               kFields[1].roots[1] == kPrimes[1].p - 1 &&
               kFields[2].roots[1] == kPrimes[2].p - 1);
@@ -359,6 +368,43 @@ void LoadAndForward(const Field& f, const uint64_t* tw, const uint64_t* x,
   for (size_t j = low; j < half; ++j) a[j] = a[j + half] = 0;
   Forward(f, tw, a, half, 0);
   Forward(f, tw, a + half, half, 1);
+}
+
+// Transforms of length n = 3m. As 3 and m are coprime, x^n - 1 is split
+// without twiddles (Good and Thomas's prime-factor mapping): coefficient j
+// goes to row j mod 3, column j mod m of a 3 x m array; three-point
+// transforms down the columns and length-m transforms along the rows give a
+// transform of length n, and the inverse undoes both in reverse order.
+
+// Position of coefficient j in the rows (rows == 1: position j).
+struct Layout {
+  size_t rows, m;
+};
+
+// Three-point transforms of the columns j: (a[j], a[m + j], a[2m + j]) with
+// w a cube root of unity, w^2 = -1 - w: one product per column. Inputs below
+// 2p, outputs too. With w's square in place of w, the inverse times 3.
+void Dft3(const Field& f, uint64_t* a, size_t m, const uint64_t* w) {
+  const uint64_t p4 = 2 * f.p2;
+  for (size_t j = 0; j < m; ++j) {
+    const uint64_t x0 = a[j], x1 = a[m + j], x2 = a[2 * m + j];
+    const uint64_t t = MulShoup(x1 - x2 + f.p2, w[0], w[1], f.p);
+    a[j] = Reduce(Reduce(x0 + x1 + x2, p4), f.p2);
+    a[m + j] = Reduce(Reduce(x0 - x2 + t + f.p2, p4), f.p2);
+    a[2 * m + j] = Reduce(Reduce(x0 - x1 - t + p4, p4), f.p2);
+  }
+}
+
+// Loads `len` words of x, reduced below 2p, into the 3 x m rows of a.
+void LoadRows(const Field& f, const uint64_t* x, size_t len, uint64_t* a,
+              size_t m) {
+  std::fill(a, a + 3 * m, 0);
+  size_t row = 0, column = 0;
+  for (size_t j = 0; j < len; ++j) {
+    a[row * m + column] = f.ReduceWord(x[j]);
+    row = row == 2 ? 0 : row + 1;
+    column = (column + 1) & (m - 1);
+  }
 }
 
 // a = a b 2^-64 (Montgomery), b == a squares.
@@ -697,6 +743,37 @@ LATTIS_IFMA void VecLoadAndForward(const Field& f, const uint64_t* tw,
   VecForward(f, v, tw, a + half, half, 1);
 }
 
+// Dft3 for m a multiple of 8.
+LATTIS_IFMA void VecDft3(const Field& f, uint64_t* a, size_t m,
+                         const uint64_t* w) {
+  const VecField v(f);
+  const VecTwiddle t(w);
+  const __m512i p4 = _mm512_set1_epi64(2 * f.p2);
+  auto reduce = [&](__m512i x) LATTIS_IFMA {
+    return VecReduce(VecReduce(x, p4), v.p2);
+  };
+  for (size_t j = 0; j < m; j += 8) {
+    const __m512i x0 = _mm512_loadu_si512(a + j);
+    const __m512i x1 = _mm512_loadu_si512(a + m + j);
+    const __m512i x2 = _mm512_loadu_si512(a + 2 * m + j);
+    const __m512i d =
+        VecMulShoup(_mm512_add_epi64(_mm512_sub_epi64(x1, x2), v.p2), t, v);
+    const __m512i y0 = _mm512_add_epi64(_mm512_add_epi64(x0, x1), x2);
+    const __m512i y1 = _mm512_add_epi64(
+        _mm512_add_epi64(_mm512_sub_epi64(x0, x2), d), v.p2);
+    const __m512i y2 =
+        _mm512_add_epi64(_mm512_sub_epi64(_mm512_sub_epi64(x0, x1), d), p4);
+    _mm512_storeu_si512(a + j, reduce(y0));
+    _mm512_storeu_si512(a + m + j, reduce(y1));
+    _mm512_storeu_si512(a + 2 * m + j, reduce(y2));
+  }
+}
+
+LATTIS_IFMA void VecForwardTransform(const Field& f, const uint64_t* tw,
+                                     uint64_t* a, size_t n) {
+  VecForward(f, VecField(f), tw, a, n, 0);
+}
+
 // a = a b 2^-52 (Montgomery) for inputs below 4p, reduced below 2p first so
 // that the result lies in [0, 2p); n a multiple of 8.
 LATTIS_IFMA void VecPointwise(const Field& f, uint64_t* a, const uint64_t* b,
@@ -722,25 +799,179 @@ LATTIS_IFMA void VecInverseTransform(const Field& f, const uint64_t* tw,
   VecInverse(f, VecField(f), tw, a, n, 0);
 }
 
+void ScalarForwardTransform(const Field& f, const uint64_t* tw, uint64_t* a,
+                            size_t n) {
+  Forward(f, tw, a, n, 0);
+}
+
 void ScalarInverseTransform(const Field& f, const uint64_t* tw, uint64_t* a,
                             size_t n) {
   Inverse(f, tw, a, n, 0);
 }
 
+// ---------------------------------------------------------------------------
+// Garner's recombination of the three residues z_i of a coefficient (below
+// 2 p_i, each n times the true residue times R^-1 from the Montgomery
+// product, R = 2^montgomery_bits) into the digits y0 < p0, v1 < p1, v2 < p2
+// of x = y0 + p0 v1 + p0 p1 v2: y0 = x0, v1 = (x1 - y0) / p0 mod p1 and
+// v2 = (x2 - y0 - p0 v1) / (p0 p1) mod p2, for the true residues
+// x_i = z_i R / n mod p_i. The factors R / n are folded into the constants.
+
+constexpr uint64_t kInvP0ModP1 =
+    PowMod(kNttPrimes[0] % kNttPrimes[1], kNttPrimes[1] - 2, kNttPrimes[1]);
+constexpr uint64_t kInvP1ModP2 =
+    PowMod(kNttPrimes[1] % kNttPrimes[2], kNttPrimes[2] - 2, kNttPrimes[2]);
+constexpr uint64_t kInvP01ModP2 = MulModSlow(
+    PowMod(kNttPrimes[0] % kNttPrimes[2], kNttPrimes[2] - 2, kNttPrimes[2]),
+    kInvP1ModP2, kNttPrimes[2]);
+
+struct Garner {
+  Garner(size_t n, int montgomery_bits) {
+    uint64_t scale[3];
+    for (int i = 0; i < 3; ++i) {
+      const Field& f = kFields[i];
+      const uint64_t r =
+          static_cast<uint64_t>((U128{1} << montgomery_bits) % f.p);
+      const uint64_t inv_n =
+          n % 3 == 0
+              ? MulModSlow(f.inv_pow2[__builtin_ctzll(n / 3)], f.inv3, f.p)
+              : f.inv_pow2[__builtin_ctzll(n)];
+      scale[i] = MulModSlow(inv_n, r, f.p);
+    }
+    const uint64_t p1 = kFields[1].p, p2 = kFields[2].p;
+    Set(c0, kFields[0], scale[0]);
+    Set(c1, kFields[1], MulModSlow(scale[1], kInvP0ModP1, p1));
+    Set(c1y, kFields[1], p1 - kInvP0ModP1);
+    Set(c2, kFields[2], MulModSlow(scale[2], kInvP01ModP2, p2));
+    Set(c2y, kFields[2], p2 - kInvP01ModP2);
+    Set(c2v, kFields[2], p2 - kInvP1ModP2);
+  }
+
+  static void Set(uint64_t* c, const Field& f, uint64_t w) {
+    c[0] = w;
+    c[1] = f.Companion(w);
+  }
+
+  // Pairs (w, companion): y0 = z0 c0, v1 = z1 c1 + y0 c1y and
+  // v2 = z2 c2 + y0 c2y + v1 c2v.
+  uint64_t c0[2], c1[2], c1y[2], c2[2], c2y[2], c2v[2];
+};
+
+inline void GarnerDigits(const Garner& g, uint64_t& z0, uint64_t& z1,
+                         uint64_t& z2) {
+  const uint64_t p0 = kFields[0].p, p1 = kFields[1].p, p2 = kFields[2].p;
+  const uint64_t y0 = Reduce(MulShoup(z0, g.c0[0], g.c0[1], p0), p0);
+  uint64_t v1 = MulShoup(z1, g.c1[0], g.c1[1], p1) +
+                MulShoup(y0, g.c1y[0], g.c1y[1], p1);
+  v1 = Reduce(Reduce(v1, 2 * p1), p1);
+  uint64_t v2 = MulShoup(z2, g.c2[0], g.c2[1], p2) +
+                MulShoup(y0, g.c2y[0], g.c2y[1], p2) +
+                MulShoup(v1, g.c2v[0], g.c2v[1], p2);
+  v2 = Reduce(Reduce(Reduce(v2, 4 * p2), 2 * p2), p2);
+  z0 = y0;
+  z1 = v1;
+  z2 = v2;
+}
+
+// The digits of positions [0, count), in place.
+void ScalarGarner(const Garner& g, uint64_t* const z[3], size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    GarnerDigits(g, z[0][i], z[1][i], z[2][i]);
+  }
+}
+
+LATTIS_IFMA void VecGarner(const Garner& g, uint64_t* const z[3],
+                           size_t count) {
+  const VecField v0(kFields[0]), v1(kFields[1]), v2(kFields[2]);
+  const VecTwiddle c0(g.c0), c1(g.c1), c1y(g.c1y), c2(g.c2), c2y(g.c2y),
+      c2v(g.c2v);
+  const __m512i p2x4 = _mm512_add_epi64(v2.p2, v2.p2);
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m512i y0 =
+        VecReduce(VecMulShoup(_mm512_loadu_si512(z[0] + i), c0, v0), v0.p);
+    __m512i d1 =
+        _mm512_add_epi64(VecMulShoup(_mm512_loadu_si512(z[1] + i), c1, v1),
+                         VecMulShoup(y0, c1y, v1));
+    d1 = VecReduce(VecReduce(d1, v1.p2), v1.p);
+    __m512i d2 = _mm512_add_epi64(
+        _mm512_add_epi64(VecMulShoup(_mm512_loadu_si512(z[2] + i), c2, v2),
+                         VecMulShoup(y0, c2y, v2)),
+        VecMulShoup(d1, c2v, v2));
+    d2 = VecReduce(VecReduce(VecReduce(d2, p2x4), v2.p2), v2.p);
+    _mm512_storeu_si512(z[0] + i, y0);
+    _mm512_storeu_si512(z[1] + i, d1);
+    _mm512_storeu_si512(z[2] + i, d2);
+  }
+  for (; i < count; ++i) GarnerDigits(g, z[0][i], z[1][i], z[2][i]);
+}
+
+// Sums x = y0 + p0 v1 + p0 p1 v2 over the `len` coefficients, read through
+// `layout`, with carries into out[0 .. len], the product's words. x < 2^150,
+// so the carry stays below 2^87.
+void Assemble(uint64_t* const z[3], const Layout& layout, size_t len,
+              uint64_t* out) {
+  const uint64_t p0 = kFields[0].p;
+  const U128 p01 = static_cast<U128>(p0) * kFields[1].p;
+  const uint64_t p01_lo = static_cast<uint64_t>(p01);
+  const uint64_t p01_hi = static_cast<uint64_t>(p01 >> 64);
+  const size_t mask = layout.m - 1;
+  U128 carry = 0;
+  size_t row = 0;
+  for (size_t i = 0; i < len; ++i) {
+    const size_t at = row * layout.m + (i & mask);
+    row = row + 1 == layout.rows ? 0 : row + 1;
+    const uint64_t v2 = z[2][at];
+    const U128 low = carry + z[0][at] + static_cast<U128>(p0) * z[1][at] +
+                     static_cast<U128>(p01_lo) * v2;
+    out[i] = static_cast<uint64_t>(low);
+    carry = (low >> 64) + static_cast<U128>(p01_hi) * v2;
+  }
+  CHECK(carry >> 64 == 0);
+  out[len] = static_cast<uint64_t>(carry);
+}
+
 // The kernels of one product: scalar, or IFMA for transforms of 32 points
-// and more.
+// and more (rows of 16 and more).
 struct Kernels {
   void (*load_and_forward)(const Field&, const uint64_t*, const uint64_t*,
                            size_t, uint64_t*, size_t);
+  void (*forward)(const Field&, const uint64_t*, uint64_t*, size_t);
+  void (*dft3)(const Field&, uint64_t*, size_t, const uint64_t*);
   void (*pointwise)(const Field&, uint64_t*, const uint64_t*, size_t);
   void (*inverse)(const Field&, const uint64_t*, uint64_t*, size_t);
+  void (*garner)(const Garner&, uint64_t* const[3], size_t);
   int montgomery_bits;
+
+  // The transform of `len` words of x into a, laid out as `layout`.
+  void LoadAndTransform(const Field& f, const uint64_t* tw, const uint64_t* x,
+                        size_t len, uint64_t* a, const Layout& layout) const {
+    if (layout.rows == 1) {
+      load_and_forward(f, tw, x, len, a, layout.m);
+      return;
+    }
+    LoadRows(f, x, len, a, layout.m);
+    dft3(f, a, layout.m, f.omega3);
+    for (int r = 0; r < 3; ++r) forward(f, tw, a + r * layout.m, layout.m);
+  }
+
+  void InverseTransform(const Field& f, const uint64_t* tw, uint64_t* a,
+                        const Layout& layout) const {
+    if (layout.rows == 1) {
+      inverse(f, tw, a, layout.m);
+      return;
+    }
+    for (int r = 0; r < 3; ++r) inverse(f, tw, a + r * layout.m, layout.m);
+    dft3(f, a, layout.m, f.omega3_sq);
+  }
 };
 
-constexpr Kernels kScalarKernels = {LoadAndForward, Pointwise,
-                                    ScalarInverseTransform, 64};
-constexpr Kernels kVecKernels = {VecLoadAndForward, VecPointwise,
-                                 VecInverseTransform, 52};
+constexpr Kernels kScalarKernels = {
+    LoadAndForward,         ScalarForwardTransform, Dft3, Pointwise,
+    ScalarInverseTransform, ScalarGarner,           64};
+constexpr Kernels kVecKernels = {
+    VecLoadAndForward,   VecForwardTransform, VecDft3, VecPointwise,
+    VecInverseTransform, VecGarner,           52};
 
 bool HasIfma() {
   static const bool ifma = __builtin_cpu_supports("avx512f") &&
@@ -754,93 +985,55 @@ const Kernels& ChooseKernels(size_t n, bool portable) {
 }
 
 // How the longer operand is cut: pieces of `piece` words, each convolved
-// with the shorter operand in a cyclic transform of length n, which holds the
-// piece + shorter - 1 coefficients of the piece's product without wrapping.
+// with the shorter operand in a cyclic transform of length n = rows * m
+// (rows 1 or 3), which holds the piece + shorter - 1 coefficients of the
+// piece's product without wrapping.
 struct Plan {
   size_t n;
+  Layout layout;
   size_t piece;
   size_t pieces;
 };
 
-// The cost of a plan in word operations: the transforms, n (log2 n + 1)
-// each, and per piece a pointwise product and its sum into the residues.
-double PlanCost(size_t n, size_t pieces, bool square) {
-  const double per_transform = static_cast<double>(n) * (__builtin_ctzll(n) + 1);
+// The longest transforms: 2^26 points, or 3 rows of 2^25.
+constexpr size_t kMaxLength = size_t{1} << kMaxRootLog2;
+
+// The cost of a plan in word operations: the transforms, n (log2 m + 1)
+// each plus about two levels' worth for the columns of three rows, and per
+// piece a pointwise product and its sum into the residues.
+double PlanCost(const Layout& layout, size_t pieces, bool square) {
+  const double n = static_cast<double>(layout.rows * layout.m);
+  const double levels =
+      __builtin_ctzll(layout.m) + 1 + (layout.rows == 3 ? 2 : 0);
   const double transforms = square ? 2 : 2 * static_cast<double>(pieces) + 1;
-  return per_transform * transforms + 2 * static_cast<double>(n * pieces);
+  return n * levels * transforms + 2 * n * static_cast<double>(pieces);
 }
 
-// The cheapest transform length for these operands (na >= nb); squares take
-// the whole product in one transform.
+// The cheapest transform for these operands (na >= nb) among lengths 2^k and
+// 3 * 2^k (the latter with rows of at least 16); squares take the whole
+// product in one transform.
 Plan ChoosePlan(size_t na, size_t nb, bool square) {
   const size_t full = na + nb - 1;
-  Plan best{0, 0, 0};
+  Plan best{0, {0, 0}, 0, 0};
   double best_cost = 0;
-  for (size_t n = 2;; n *= 2) {
-    if (n <= nb || (square && n < full)) continue;
-    const size_t piece = std::min(na, n - nb + 1);
-    const size_t pieces = (na + piece - 1) / piece;
-    const double cost = PlanCost(n, pieces, square);
-    if (best.n == 0 || cost < best_cost) {
-      best = {n, piece, pieces};
-      best_cost = cost;
+  for (size_t p = 2; p <= kMaxLength; p *= 2) {
+    for (const Layout layout : {Layout{1, p}, Layout{3, p / 2}}) {
+      const size_t n = layout.rows * layout.m;
+      if ((layout.rows == 3 && layout.m < 16) || n <= nb ||
+          (square && n < full)) {
+        continue;
+      }
+      const size_t piece = std::min(na, n - nb + 1);
+      const size_t pieces = (na + piece - 1) / piece;
+      const double cost = PlanCost(layout, pieces, square);
+      if (best.n == 0 || cost < best_cost) {
+        best = {n, layout, piece, pieces};
+        best_cost = cost;
+      }
+      if (n >= full) return best;
     }
-    if (n >= full) return best;
   }
-}
-
-// Garner's constants, at compile time: v1 = (x1 - y0) / p0 mod p1 and
-// v2 = (x2 - y0 - p0 v1) / (p0 p1) mod p2 give x = y0 + p0 v1 + p0 p1 v2.
-constexpr uint64_t kInvP0ModP1 =
-    PowMod(kNttPrimes[0] % kNttPrimes[1], kNttPrimes[1] - 2, kNttPrimes[1]);
-constexpr uint64_t kInvP1ModP2 =
-    PowMod(kNttPrimes[1] % kNttPrimes[2], kNttPrimes[2] - 2, kNttPrimes[2]);
-constexpr uint64_t kInvP01ModP2 = MulModSlow(
-    PowMod(kNttPrimes[0] % kNttPrimes[2], kNttPrimes[2] - 2, kNttPrimes[2]),
-    kInvP1ModP2, kNttPrimes[2]);
-
-void Recombine(uint64_t* const z[3], size_t n, int montgomery_bits,
-               size_t len, uint64_t* out) {
-  const Field& f0 = kFields[0];
-  const Field& f1 = kFields[1];
-  const Field& f2 = kFields[2];
-  const uint64_t p0 = f0.p, p1 = f1.p, p2 = f2.p;
-  // The true residue is z * s_i with s_i = R / n mod p_i; folded into the
-  // constants below.
-  uint64_t scale[3];
-  for (int i = 0; i < 3; ++i) {
-    const Field& f = kFields[i];
-    const uint64_t r =
-        static_cast<uint64_t>((U128{1} << montgomery_bits) % f.p);
-    scale[i] = MulModSlow(f.inv_pow2[__builtin_ctzll(n)], r, f.p);
-  }
-  const uint64_t c0 = scale[0];
-  const uint64_t c1 = MulModSlow(scale[1], kInvP0ModP1, p1);
-  const uint64_t c1y = p1 - kInvP0ModP1;
-  const uint64_t c2 = MulModSlow(scale[2], kInvP01ModP2, p2);
-  const uint64_t c2y = p2 - kInvP01ModP2;
-  const uint64_t c2v = p2 - kInvP1ModP2;
-  const uint64_t q0 = f0.Companion(c0), q1 = f1.Companion(c1),
-                 q1y = f1.Companion(c1y), q2 = f2.Companion(c2),
-                 q2y = f2.Companion(c2y), q2v = f2.Companion(c2v);
-  const U128 p01 = static_cast<U128>(p0) * p1;
-  const uint64_t p01_lo = static_cast<uint64_t>(p01);
-  const uint64_t p01_hi = static_cast<uint64_t>(p01 >> 64);
-  U128 carry = 0;
-  for (size_t i = 0; i < len; ++i) {
-    const uint64_t y0 = Reduce(MulShoup(z[0][i], c0, q0, p0), p0);
-    uint64_t v1 = MulShoup(z[1][i], c1, q1, p1) + MulShoup(y0, c1y, q1y, p1);
-    v1 = Reduce(Reduce(v1, 2 * p1), p1);
-    uint64_t v2 = MulShoup(z[2][i], c2, q2, p2) + MulShoup(y0, c2y, q2y, p2) +
-                  MulShoup(v1, c2v, q2v, p2);
-    v2 = Reduce(Reduce(Reduce(v2, 4 * p2), 2 * p2), p2);
-    const U128 low = carry + y0 + static_cast<U128>(p0) * v1 +
-                     static_cast<U128>(p01_lo) * v2;
-    out[i] = static_cast<uint64_t>(low);
-    carry = (low >> 64) + static_cast<U128>(p01_hi) * v2;
-  }
-  CHECK(carry >> 64 == 0);
-  out[len] = static_cast<uint64_t>(carry);
+  return best;
 }
 
 void Multiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, bool portable) {
@@ -857,17 +1050,17 @@ void Multiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, bool portable) {
   CHECK_LE(nb, size_t{kNttMaxShortWords});
   const Plan plan = ChoosePlan(na, nb, square);
   const size_t n = plan.n;
-  CHECK_LE(n, size_t{1} << kMaxLog2);
+  const Layout& layout = plan.layout;
   const Kernels& kernels = ChooseKernels(n, portable);
   const size_t len = na + nb - 1;  // coefficients of the convolution
   const bool whole = plan.pieces == 1;
   // Residues (each of length n, or len when pieces are summed into them),
   // then the shorter operand's transform, a piece's transform and, past the
-  // cached ones, the twiddles.
+  // cached ones, the twiddles of the length-m transforms.
   const size_t res_len = whole ? n : len;
-  const bool own_twiddles = n > kCachedLength;
+  const bool own_twiddles = layout.m > kCachedLength;
   const size_t total = 3 * res_len + (square ? 0 : n) + (whole ? 0 : n) +
-                       (own_twiddles ? n : 0);
+                       (own_twiddles ? layout.m : 0);
   std::unique_ptr<uint64_t[]> memory(new uint64_t[total]);
   uint64_t* res[3];
   for (int i = 0; i < 3; ++i) res[i] = memory.get() + i * res_len;
@@ -880,31 +1073,34 @@ void Multiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, bool portable) {
     const uint64_t* tw = CachedTwiddles(i);
     if (own_twiddles) {
       std::copy(tw, tw + kCachedLength, own);
-      FillTwiddles(f, kCachedLength / 2, n / 2, own);
+      FillTwiddles(f, kCachedLength / 2, layout.m / 2, own);
       tw = own;
     }
     if (square) {
-      kernels.load_and_forward(f, tw, a->d, na, res[i], n);
+      kernels.LoadAndTransform(f, tw, a->d, na, res[i], layout);
       kernels.pointwise(f, res[i], res[i], n);
-      kernels.inverse(f, tw, res[i], n);
+      kernels.InverseTransform(f, tw, res[i], layout);
       continue;
     }
-    kernels.load_and_forward(f, tw, b->d, nb, tb, n);
+    kernels.LoadAndTransform(f, tw, b->d, nb, tb, layout);
     if (whole) {
-      kernels.load_and_forward(f, tw, a->d, na, res[i], n);
+      kernels.LoadAndTransform(f, tw, a->d, na, res[i], layout);
       kernels.pointwise(f, res[i], tb, n);
-      kernels.inverse(f, tw, res[i], n);
+      kernels.InverseTransform(f, tw, res[i], layout);
       continue;
     }
     std::fill(res[i], res[i] + len, 0);
     for (size_t start = 0; start < na; start += plan.piece) {
       const size_t piece = std::min(plan.piece, na - start);
-      kernels.load_and_forward(f, tw, a->d + start, piece, tp, n);
+      kernels.LoadAndTransform(f, tw, a->d + start, piece, tp, layout);
       kernels.pointwise(f, tp, tb, n);
-      kernels.inverse(f, tw, tp, n);
+      kernels.InverseTransform(f, tw, tp, layout);
       uint64_t* dst = res[i] + start;
+      size_t row = 0;
       for (size_t j = 0; j < piece + nb - 1; ++j) {
-        dst[j] = Reduce(dst[j] + Reduce(tp[j], f.p), f.p);
+        const uint64_t z = tp[row * layout.m + (j & (layout.m - 1))];
+        row = row + 1 == layout.rows ? 0 : row + 1;
+        dst[j] = Reduce(dst[j] + Reduce(z, f.p), f.p);
       }
     }
   }
@@ -913,7 +1109,10 @@ void Multiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, bool portable) {
   const size_t words = na + nb;
   BN_zero(r);
   CHECK(BN_set_bit(r, static_cast<int>(words * BN_BITS2 - 1)));
-  Recombine(res, n, kernels.montgomery_bits, len, r->d);
+  // Summed pieces are in natural order: one row as long as any index.
+  const Layout res_layout = whole ? layout : Layout{1, size_t{1} << 62};
+  kernels.garner(Garner(n, kernels.montgomery_bits), res, res_len);
+  Assemble(res, res_layout, len, r->d);
   if (r->d[words - 1] == 0) {
     CHECK(BN_mask_bits(r, static_cast<int>((words - 1) * BN_BITS2)));
   }

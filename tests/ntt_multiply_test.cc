@@ -98,7 +98,8 @@ struct LengthCase {
   size_t na, nb;
 };
 
-// Lengths around the transform sizes (na + nb - 1 at 2^k and just past),
+// Lengths around the transform sizes (na + nb - 1 at 2^k or 3 * 2^k and
+// just past),
 // the first vector transform (32 points), the depth-first transforms (past
 // 1024), the cached twiddles (2^16 points), and unbalanced pairs that are
 // cut into pieces, with shorter operands of one, two and three words.
@@ -109,6 +110,8 @@ const LengthCase kLengths[] = {
     {777, 3},     {512, 512},   {512, 513},  {1024, 1024}, {1025, 1024},
     {2049, 2048}, {3000, 1000}, {5000, 700}, {20000, 17},  {4097, 63},
     {32768, 32768}, {32769, 32768}, {40000, 30000},
+    // 3 * 2^k: na + nb - 1 = 48, 49, 3072, 3073
+    {24, 25},     {25, 25},     {1536, 1537}, {1537, 1537},
 };
 
 void CheckLengths(Multiply multiply, Digits digits) {
