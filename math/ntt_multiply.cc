@@ -395,9 +395,10 @@ void Dft3(const Field& f, uint64_t* a, size_t m, const uint64_t* w) {
   }
 }
 
-// Loads `len` words of x, reduced below 2p, into the 3 x m rows of a.
-void LoadRows(const Field& f, const uint64_t* x, size_t len, uint64_t* a,
-              size_t m) {
+// Loads `len` words of x, reduced below 2p, into the 3 x m rows of a, and
+// transforms the columns.
+void LoadRowsDft3(const Field& f, const uint64_t* x, size_t len, uint64_t* a,
+                  size_t m) {
   std::fill(a, a + 3 * m, 0);
   size_t row = 0, column = 0;
   for (size_t j = 0; j < len; ++j) {
@@ -405,6 +406,7 @@ void LoadRows(const Field& f, const uint64_t* x, size_t len, uint64_t* a,
     row = row == 2 ? 0 : row + 1;
     column = (column + 1) & (m - 1);
   }
+  Dft3(f, a, m, f.omega3);
 }
 
 // a = a b 2^-64 (Montgomery), b == a squares.
@@ -743,29 +745,71 @@ LATTIS_IFMA void VecLoadAndForward(const Field& f, const uint64_t* tw,
   VecForward(f, v, tw, a + half, half, 1);
 }
 
+// The three-point transforms of Dft3 on the columns x0, x1, x2 (below 2p).
+LATTIS_IFMA inline void VecDft3Columns(__m512i& x0, __m512i& x1, __m512i& x2,
+                                       const VecTwiddle& w,
+                                       const VecField& v) {
+  const __m512i p4 = _mm512_add_epi64(v.p2, v.p2);
+  const __m512i t =
+      VecMulShoup(_mm512_add_epi64(_mm512_sub_epi64(x1, x2), v.p2), w, v);
+  const __m512i y0 = _mm512_add_epi64(_mm512_add_epi64(x0, x1), x2);
+  const __m512i y1 =
+      _mm512_add_epi64(_mm512_add_epi64(_mm512_sub_epi64(x0, x2), t), v.p2);
+  const __m512i y2 =
+      _mm512_add_epi64(_mm512_sub_epi64(_mm512_sub_epi64(x0, x1), t), p4);
+  x0 = VecReduce(VecReduce(y0, p4), v.p2);
+  x1 = VecReduce(VecReduce(y1, p4), v.p2);
+  x2 = VecReduce(VecReduce(y2, p4), v.p2);
+}
+
 // Dft3 for m a multiple of 8.
 LATTIS_IFMA void VecDft3(const Field& f, uint64_t* a, size_t m,
                          const uint64_t* w) {
   const VecField v(f);
   const VecTwiddle t(w);
-  const __m512i p4 = _mm512_set1_epi64(2 * f.p2);
-  auto reduce = [&](__m512i x) LATTIS_IFMA {
-    return VecReduce(VecReduce(x, p4), v.p2);
-  };
   for (size_t j = 0; j < m; j += 8) {
-    const __m512i x0 = _mm512_loadu_si512(a + j);
-    const __m512i x1 = _mm512_loadu_si512(a + m + j);
-    const __m512i x2 = _mm512_loadu_si512(a + 2 * m + j);
-    const __m512i d =
-        VecMulShoup(_mm512_add_epi64(_mm512_sub_epi64(x1, x2), v.p2), t, v);
-    const __m512i y0 = _mm512_add_epi64(_mm512_add_epi64(x0, x1), x2);
-    const __m512i y1 = _mm512_add_epi64(
-        _mm512_add_epi64(_mm512_sub_epi64(x0, x2), d), v.p2);
-    const __m512i y2 =
-        _mm512_add_epi64(_mm512_sub_epi64(_mm512_sub_epi64(x0, x1), d), p4);
-    _mm512_storeu_si512(a + j, reduce(y0));
-    _mm512_storeu_si512(a + m + j, reduce(y1));
-    _mm512_storeu_si512(a + 2 * m + j, reduce(y2));
+    __m512i x0 = _mm512_loadu_si512(a + j);
+    __m512i x1 = _mm512_loadu_si512(a + m + j);
+    __m512i x2 = _mm512_loadu_si512(a + 2 * m + j);
+    VecDft3Columns(x0, x1, x2, t, v);
+    _mm512_storeu_si512(a + j, x0);
+    _mm512_storeu_si512(a + m + j, x1);
+    _mm512_storeu_si512(a + 2 * m + j, x2);
+  }
+}
+
+// LoadRowsDft3 for m a multiple of 8: row r, column c holds word
+// j = (r e0 + c e1) mod 3m (e0 = 1 mod 3 and 0 mod m, e1 the other way
+// round), so eight columns of a row are gathered at indices that step by
+// 8 e1 mod 3m, and the three rows' columns are transformed at once.
+LATTIS_IFMA void VecLoadRowsDft3(const Field& f, const uint64_t* x,
+                                 size_t len, uint64_t* a, size_t m) {
+  const VecField v(f);
+  const VecTwiddle w(f.omega3);
+  const size_t n = 3 * m;
+  const size_t e0 = m % 3 == 1 ? m : 2 * m;
+  const size_t e1 = m % 3 == 1 ? 2 * m + 1 : m + 1;
+  alignas(64) uint64_t start[3][8];
+  for (size_t r = 0; r < 3; ++r) {
+    for (size_t l = 0; l < 8; ++l) start[r][l] = (r * e0 + l * e1) % n;
+  }
+  __m512i index[3];
+  for (int r = 0; r < 3; ++r) index[r] = _mm512_load_si512(start[r]);
+  const __m512i step = _mm512_set1_epi64((8 * e1) % n);
+  const __m512i vn = _mm512_set1_epi64(n);
+  const __m512i vlen = _mm512_set1_epi64(len);
+  const __m512i zero = _mm512_setzero_si512();
+  for (size_t c = 0; c < m; c += 8) {
+    __m512i col[3];
+    for (int r = 0; r < 3; ++r) {
+      const __m512i words = _mm512_mask_i64gather_epi64(
+          zero, _mm512_cmplt_epu64_mask(index[r], vlen), index[r],
+          reinterpret_cast<const long long*>(x), 8);
+      col[r] = VecReduceWords(words, v);
+      index[r] = VecReduce(_mm512_add_epi64(index[r], step), vn);
+    }
+    VecDft3Columns(col[0], col[1], col[2], w, v);
+    for (int r = 0; r < 3; ++r) _mm512_storeu_si512(a + r * m + c, col[r]);
   }
 }
 
@@ -937,6 +981,8 @@ struct Kernels {
   void (*load_and_forward)(const Field&, const uint64_t*, const uint64_t*,
                            size_t, uint64_t*, size_t);
   void (*forward)(const Field&, const uint64_t*, uint64_t*, size_t);
+  void (*load_rows_dft3)(const Field&, const uint64_t*, size_t, uint64_t*,
+                         size_t);
   void (*dft3)(const Field&, uint64_t*, size_t, const uint64_t*);
   void (*pointwise)(const Field&, uint64_t*, const uint64_t*, size_t);
   void (*inverse)(const Field&, const uint64_t*, uint64_t*, size_t);
@@ -950,8 +996,7 @@ struct Kernels {
       load_and_forward(f, tw, x, len, a, layout.m);
       return;
     }
-    LoadRows(f, x, len, a, layout.m);
-    dft3(f, a, layout.m, f.omega3);
+    load_rows_dft3(f, x, len, a, layout.m);
     for (int r = 0; r < 3; ++r) forward(f, tw, a + r * layout.m, layout.m);
   }
 
@@ -967,11 +1012,13 @@ struct Kernels {
 };
 
 constexpr Kernels kScalarKernels = {
-    LoadAndForward,         ScalarForwardTransform, Dft3, Pointwise,
-    ScalarInverseTransform, ScalarGarner,           64};
+    LoadAndForward, ScalarForwardTransform, LoadRowsDft3,
+    Dft3,           Pointwise,              ScalarInverseTransform,
+    ScalarGarner,   64};
 constexpr Kernels kVecKernels = {
-    VecLoadAndForward,   VecForwardTransform, VecDft3, VecPointwise,
-    VecInverseTransform, VecGarner,           52};
+    VecLoadAndForward, VecForwardTransform, VecLoadRowsDft3,
+    VecDft3,           VecPointwise,        VecInverseTransform,
+    VecGarner,         52};
 
 bool HasIfma() {
   static const bool ifma = __builtin_cpu_supports("avx512f") &&
