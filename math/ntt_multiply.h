@@ -3,10 +3,16 @@
 // (schoolbook and Karatsuba) is slow. Internal header: not installed.
 //
 // The product is exact: the digits of a and b, one 64-bit word per
-// coefficient, are convolved modulo three primes p just below 2^50 (p - 1 a
-// multiple of 3 * 2^26) and the convolution is rebuilt by the Chinese
-// remainder theorem with carries. Operands of very different lengths are cut
-// into pieces near the shorter one's length, whose transform serves them all.
+// coefficient, are convolved modulo three primes p just below 2^50 and the
+// convolution is rebuilt by the Chinese remainder theorem (Garner) with
+// carries. Transforms have 2^k or 3 * 2^k points, the latter split by the
+// prime-factor mapping into three rows of 2^k; butterflies keep values
+// lazily below 4p with Shoup's multiplication, two levels per pass over
+// memory, depth-first once a block outgrows the cache. On processors with
+// AVX-512 IFMA (checked at run time) the transforms, pointwise products and
+// Garner's digits run on eight 52-bit lanes; elsewhere on portable 64-bit
+// scalar code. Operands of very different lengths are cut into pieces near
+// the shorter one's length, whose transform serves them all.
 
 #ifndef NURVIK_LATTIS_MATH_NTT_MULTIPLY_H_
 #define NURVIK_LATTIS_MATH_NTT_MULTIPLY_H_
@@ -27,14 +33,21 @@ constexpr uint64_t kNttPrimes[3] = {1125899437080577, 1125897625141249,
 // its minimal width and neg = 0. r may alias a or b. a == b squares, with two
 // transforms per prime instead of three.
 //
-// Cost: for n = the words of both operands together, about 3 (2 for squares)
-// transforms of length n' per prime, n' the smallest power of two or three
-// times a power of two of at least n - 1: O(n log n).
-// Peak working memory, besides r: 5 n' words for a product (4 n' for a
-// square): three residue arrays, the shorter operand's transform and the
-// twiddle table; with pieces, the residue arrays have the product's length.
-// At the largest supported size, two operands of 2^20 words, that is 80 MiB
-// (64 MiB for a square) for a 16 MiB product.
+// Cost: for operands of na >= nb words, about 3 transforms per prime (2 for a
+// square) of n points, n the cheapest of 2^k and 3 * 2^k at least
+// na + nb - 1, or, when the longer operand is cut, 1 + 2 per piece of
+// transforms about twice the shorter operand's length: O((na + nb)
+// log nb). With IFMA, two 2^20-bit operands take about 1.5 ms, two 2^25-bit
+// ones about 90 ms.
+//
+// Peak working memory, besides r: 3 n words of residues, n for the shorter
+// operand's transform (none for a square), n for a piece's transform when
+// the longer operand is cut (the residues then have the product's length),
+// and, for rows longer than 2^16 points, a twiddle table of one row's
+// length; the twiddles of shorter transforms are built once, 1.5 MiB shared
+// by all calls. For the largest operands, two of 2^20 words (n = 2^21), that
+// is 5 n words = 80 MiB for a 16 MiB product (64 MiB for a square), five
+// times the product.
 //
 // r is sized with BoringSSL's own calls (BN_set_bit), so a BIGNUM with
 // BN_FLG_STATIC_DATA digits works as long as they hold the product. The
@@ -61,8 +74,8 @@ struct NttThresholds {
   int unbalanced;  // the shorter operand, lengths more than one word apart
 };
 // With the AVX-512 IFMA kernels, and with the portable ones.
-constexpr NttThresholds kNttThresholdsIfma = {96, 96, 40};
-constexpr NttThresholds kNttThresholdsPortable = {640, 640, 96};
+constexpr NttThresholds kNttThresholdsIfma = {80, 96, 40};
+constexpr NttThresholds kNttThresholdsPortable = {640, 320, 96};
 
 // The thresholds of the kernels that NttMultiply uses on this processor.
 const NttThresholds& NttThresholdsHere();
