@@ -5,8 +5,9 @@
 //   Multiply/<bits>       two operands of exactly `bits` bits
 //   Square/<bits>         one operand of `bits` bits, squared
 //     ExactFloat: FastMultiply (BN_mul below the thresholds, NttMultiply
-//     above); BoringSSL: BN_mul, for squares the faster of BN_sqr and
-//     BN_mul at that length; GMP: mpz_mul.
+//     above); Portable/ExactFloat: NttMultiplyPortable, the path of
+//     processors without AVX-512 IFMA; BoringSSL: BN_mul, for squares the
+//     faster of BN_sqr and BN_mul at that length; GMP: mpz_mul.
 //   Crossover/<words>, CrossoverSquare/<words>, CrossoverUnbalanced/<words>
 //     (the longer operand 4x as long): NttMultiply (ExactFloat) against
 //     BN_mul, or the faster of BN_sqr and BN_mul for squares (BoringSSL), near
@@ -149,6 +150,7 @@ void Register(const std::string& name, Impl impl, size_t words, bool square,
 
 void RegisterAll() {
   const Family kMain[] = {{"ExactFloat", Impl::kExactFloat},
+                          {"Portable/ExactFloat", Impl::kPortable},
                           {"BoringSSL", Impl::kBoringSsl},
                           {"GMP", Impl::kGmp}};
   for (const char* op : {"Multiply", "Square"}) {
