@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "math/ntt_multiply.h"
+
 namespace nurvik::lattis::bigint {
 namespace {
 
@@ -46,6 +48,10 @@ bool LowBitsNonzero(const BIGNUM* a, int n) {
 
 void Mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
   if (Words(a) < Words(b)) std::swap(a, b);
+  if (Words(b) <= kNttMaxShortWords && NttIsFaster(Words(a), Words(b), false)) {
+    NttMultiply(r, a, b);
+    return;
+  }
   const bool balanced =
       Words(b) < kBalanceWords || Words(a) - Words(b) <= 1;
   if (balanced && Words(a) <= kMaxMulWords) {
@@ -65,7 +71,9 @@ void Mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
 }
 
 void Sqr(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx) {
-  if (Words(a) < 16) {
+  if (Words(a) <= kNttMaxShortWords && NttIsFaster(Words(a), Words(a), true)) {
+    NttMultiply(r, a, a);
+  } else if (Words(a) < 16) {
     CHECK(BN_sqr(r, a, ctx));
   } else if (Words(a) <= kMaxMulWords) {
     CHECK(BN_mul(r, a, a, ctx));

@@ -6,7 +6,8 @@
 //
 // All operands are non-negative. Every BoringSSL call that computes a result
 // is a fatal check. Costs are given in M(n), the cost of a balanced product
-// of n bits (Karatsuba, O(n^1.585)).
+// of n bits: Karatsuba, O(n^1.585), below the number-theoretic transform's
+// thresholds (a few thousand to forty thousand bits), O(n log n) above.
 
 #ifndef NURVIK_LATTIS_MATH_BIGINT_ALGORITHMS_H_
 #define NURVIK_LATTIS_MATH_BIGINT_ALGORITHMS_H_
@@ -38,15 +39,17 @@ int Words(const BIGNUM* a);
 // True when a has a nonzero bit below bit n.
 bool LowBitsNonzero(const BIGNUM* a, int n);
 
-// *r = a * b; r may alias neither. BN_mul is Karatsuba only for operands of
-// nearly equal length, so the longer one is cut into pieces of the other's
-// length; balanced operands too long for BN_mul are cut in halves.
-// O(M(n) * m / n) for m >= n bits.
+// *r = a * b; r may alias neither. Long operands go to the number-theoretic
+// transform (math/ntt_multiply.h) from its measured thresholds on; below
+// them BN_mul, which is Karatsuba only for operands of nearly equal length,
+// so the longer one is cut into pieces of the other's length. O(M(n) m / n)
+// for m >= n bits.
 void Mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx);
 
-// *r = a^2; r may alias a. Past its schoolbook sizes BN_sqr is Karatsuba only
-// when a's length is a power of two words, while BN_mul is Karatsuba for any
-// balanced pair: at a million bits BN_mul(a, a) takes 14 ms, BN_sqr 120.
+// *r = a^2; r may alias a. The transform's square (two transforms instead of
+// three) for long a; below, BN_sqr while it is schoolbook or a's length is a
+// power of two words (then Karatsuba), else BN_mul(a, a), which is
+// Karatsuba for any balanced pair.
 void Sqr(BIGNUM* r, const BIGNUM* a, BN_CTX* ctx);
 
 // *r = floor(2^(2n) / b) for b > 0 of n bits: a Newton step from the

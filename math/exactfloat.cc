@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "math/bigint_algorithms.h"
+#include "math/ntt_multiply.h"
 
 namespace nurvik::lattis {
 
@@ -768,6 +769,9 @@ ExactFloat operator*(const ExactFloat& a, const ExactFloat& b) {
     MultiplyWords(r.bn_.words(), a.bn_.words(), a.bn_.width(), b.bn_.words(),
                   b.bn_.width());
     r.bn_.set_width(MinimalWidth(r.bn_.words(), words));
+  } else if (NttIsFaster(a.bn_.width(), b.bn_.width(), &a == &b)) {
+    r.bn_.ReleaseInline();  // the transform sizes its output itself
+    NttMultiply(r.bn_.get(), a.bn_.get(), b.bn_.get());
   } else {
     r.bn_.ReleaseInline();  // BN_mul sizes its output itself
     BN_CTX* ctx = BN_CTX_new();

@@ -1168,34 +1168,36 @@ void Multiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, bool portable) {
 }  // namespace
 
 void NttMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
+  const bool negative = BN_is_negative(a) != BN_is_negative(b);
   Multiply(r, a, b, false);
+  BN_set_negative(r, negative);
 }
 
 void NttMultiplyPortable(BIGNUM* r, const BIGNUM* a, const BIGNUM* b) {
+  const bool negative = BN_is_negative(a) != BN_is_negative(b);
   Multiply(r, a, b, true);
+  BN_set_negative(r, negative);
 }
 
 const NttThresholds& NttThresholdsHere() {
   return HasIfma() ? kNttThresholdsIfma : kNttThresholdsPortable;
 }
 
-void FastMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
+bool NttIsFaster(size_t a_words, size_t b_words, bool square) {
   const NttThresholds& t = NttThresholdsHere();
+  const size_t shorter = std::min(a_words, b_words);
+  const size_t longer = std::max(a_words, b_words);
+  if (square) return a_words >= static_cast<size_t>(t.square);
+  return shorter >= static_cast<size_t>(longer - shorter <= 1 ? t.balanced
+                                                               : t.unbalanced);
+}
+
+void FastMultiply(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
   const size_t na = MinimalWords(a), nb = MinimalWords(b);
-  const size_t shorter = std::min(na, nb), longer = std::max(na, nb);
-  if (a == b) {
-    if (na >= static_cast<size_t>(t.square)) {
-      NttMultiply(r, a, a);
-    } else if (na < 16 || (na & (na - 1)) == 0) {
-      CHECK(BN_sqr(r, a, ctx));
-    } else {
-      CHECK(BN_mul(r, a, a, ctx));
-    }
-    return;
-  }
-  const size_t threshold = longer - shorter <= 1 ? t.balanced : t.unbalanced;
-  if (shorter >= threshold) {
+  if (NttIsFaster(na, nb, a == b)) {
     NttMultiply(r, a, b);
+  } else if (a == b && (na < 16 || (na & (na - 1)) == 0)) {
+    CHECK(BN_sqr(r, a, ctx));
   } else {
     CHECK(BN_mul(r, a, b, ctx));
   }

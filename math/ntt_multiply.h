@@ -19,6 +19,7 @@
 
 #include <openssl/bn.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace nurvik::lattis {
@@ -29,9 +30,9 @@ namespace nurvik::lattis {
 constexpr uint64_t kNttPrimes[3] = {1125899437080577, 1125897625141249,
                                     1125872257990657};
 
-// *r = a * b for non-negative a and b of any widths (minimal or not); r gets
-// its minimal width and neg = 0. r may alias a or b. a == b squares, with two
-// transforms per prime instead of three.
+// *r = a * b for a and b of any widths (minimal or not) and signs, as BN_mul
+// computes it; r gets its minimal width. r may alias a or b. a == b squares,
+// with two transforms per prime instead of three.
 //
 // Cost: for operands of na >= nb words, about 3 transforms per prime (2 for a
 // square) of n points, n the cheapest of 2^k and 3 * 2^k at least
@@ -80,6 +81,10 @@ constexpr NttThresholds kNttThresholdsPortable = {640, 320, 96};
 
 // The thresholds of the kernels that NttMultiply uses on this processor.
 const NttThresholds& NttThresholdsHere();
+
+// Whether NttMultiply beats BoringSSL for operands of these lengths in words
+// (a square when `square`), per NttThresholdsHere().
+bool NttIsFaster(size_t a_words, size_t b_words, bool square);
 
 // *r = a * b by the faster of BoringSSL and NttMultiply for these lengths,
 // per NttThresholdsHere(); below the thresholds BN_mul (BN_sqr for squares of

@@ -181,6 +181,25 @@ TEST(NttMultiplyTest, ZeroOperands) {
   }
 }
 
+TEST(NttMultiplyTest, SignsMultiplyAsInBnMul) {
+  std::mt19937_64 rng(11);
+  BN_CTX* ctx = BN_CTX_new();
+  for (int sa : {0, 1}) {
+    for (int sb : {0, 1}) {
+      BnPtr a = ToBn(MakeWords(700, Digits::kRandom, rng));
+      BnPtr b = ToBn(MakeWords(650, Digits::kRandom, rng));
+      BnPtr r(BN_new()), want(BN_new());
+      BN_set_negative(a.get(), sa);
+      BN_set_negative(b.get(), sb);
+      NttMultiply(r.get(), a.get(), b.get());
+      ASSERT_TRUE(BN_mul(want.get(), a.get(), b.get(), ctx));
+      EXPECT_EQ(BN_cmp(r.get(), want.get()), 0) << sa << sb;
+      EXPECT_EQ(BN_is_negative(r.get()), sa != sb);
+    }
+  }
+  BN_CTX_free(ctx);
+}
+
 TEST(NttMultiplyTest, AliasedResults) {
   std::mt19937_64 rng(3);
   for (size_t n : {1, 40, 3000}) {
