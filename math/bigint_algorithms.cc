@@ -127,12 +127,108 @@ void QuotientBelow(BIGNUM* q, const BIGNUM* a, const BIGNUM* recip, int n,
   CHECK(BN_rshift(q, q, n + 1));
 }
 
+namespace {
+
+// Quotients of at most this many bits, or by divisors of at most this many,
+// go to BN_div inside the recursive division.
+constexpr int kRecursiveDivisionBits = 12000;
+
+void DivideRecursive(BIGNUM* q, BIGNUM* r, const BIGNUM* a, const BIGNUM* b,
+                     int k, BN_CTX* ctx);
+
+// The step of DivideRecursive with an estimate from b's top k bits: q and
+// *r for a < b 2^k and b of m >= k bits. b = b1 2^(m-k) + b2 and a = a_hi
+// 2^(m-k) + a3: the quotient of a_hi by b1 (recursively, or 2^k - 1 when
+// a_hi's top bits reach b1) overestimates q by at most two, which the sign
+// of a_hi mod b1 2^(m-k) + a3 - q b2 corrects.
+void DivideByTop(BIGNUM* q, BIGNUM* r, const BIGNUM* a, const BIGNUM* b, int k,
+                 BN_CTX* ctx) {
+  const int m = BN_num_bits(b);
+  BN_CTX_start(ctx);
+  BIGNUM* b1 = BN_CTX_get(ctx);
+  BIGNUM* b2 = BN_CTX_get(ctx);
+  BIGNUM* a_hi = BN_CTX_get(ctx);
+  BIGNUM* t = BN_CTX_get(ctx);
+  CHECK(t != nullptr);
+  CHECK(BN_rshift(b1, b, m - k));
+  CHECK(BN_copy(b2, b));
+  CHECK(BN_mask_bits(b2, m - k));
+  CHECK(BN_rshift(a_hi, a, m - k));
+  CHECK(BN_rshift(t, a_hi, k));
+  if (BN_cmp(t, b1) < 0) {
+    DivideRecursive(q, r, a_hi, b1, k, ctx);
+  } else {  // q = 2^k - 1, r = a_hi - q b1 = a_hi - b1 2^k + b1
+    BN_zero(q);
+    CHECK(BN_set_bit(q, k));
+    CHECK(BN_sub_word(q, 1));
+    CHECK(BN_lshift(t, b1, k));
+    CHECK(BN_sub(r, a_hi, t));
+    CHECK(BN_add(r, r, b1));
+  }
+  // r = r 2^(m-k) + a3 - q b2
+  CHECK(BN_lshift(r, r, m - k));
+  CHECK(BN_copy(t, a));
+  CHECK(BN_mask_bits(t, m - k));
+  CHECK(BN_add(r, r, t));
+  Mul(t, q, b2, ctx);
+  CHECK(BN_sub(r, r, t));
+  while (BN_is_negative(r)) {
+    CHECK(BN_sub_word(q, 1));
+    CHECK(BN_add(r, r, b));
+  }
+  BN_CTX_end(ctx);
+}
+
+// q = floor(a / b) and *r = a mod b for a < b 2^k (a quotient of k bits, k
+// at most about twice b's length):
+// Burnikel and Ziegler's recursion, the high half of the quotient and then
+// the low half, each from b's top bits, so that a balanced division costs
+// about two products of its size instead of BN_div's quadratic time.
+void DivideRecursive(BIGNUM* q, BIGNUM* r, const BIGNUM* a, const BIGNUM* b,
+                     int k, BN_CTX* ctx) {
+  const int m = BN_num_bits(b);
+  if (k <= kRecursiveDivisionBits || m < k - k / 2 ||
+      m <= kRecursiveDivisionBits) {
+    CHECK(BN_div(q, r, a, b, ctx));
+    return;
+  }
+  const int low = k / 2, high = k - low;
+  BN_CTX_start(ctx);
+  BIGNUM* part = BN_CTX_get(ctx);
+  BIGNUM* q_high = BN_CTX_get(ctx);
+  BIGNUM* r_high = BN_CTX_get(ctx);
+  CHECK(r_high != nullptr);
+  CHECK(BN_rshift(part, a, low));
+  DivideByTop(q_high, r_high, part, b, high, ctx);
+  // r_high 2^low + (a mod 2^low) < b 2^low
+  CHECK(BN_lshift(r_high, r_high, low));
+  CHECK(BN_copy(part, a));
+  CHECK(BN_mask_bits(part, low));
+  CHECK(BN_add(part, part, r_high));
+  DivideByTop(q, r, part, b, low, ctx);
+  CHECK(BN_lshift(q_high, q_high, low));
+  CHECK(BN_add(q, q, q_high));
+  BN_CTX_end(ctx);
+}
+
+}  // namespace
+
 void DivFloor(BIGNUM* q, BIGNUM* rem, const BIGNUM* a, const BIGNUM* b,
               const BIGNUM* recip, BN_CTX* ctx) {
   const int n = BN_num_bits(b);
+  const int a_bits = BN_num_bits(a);
   if (n <= (recip == nullptr ? kNewtonQuotientBits : kNewtonBits) ||
-      static_cast<int>(BN_num_bits(a)) > 2 * n) {
-    CHECK(BN_div(q, rem, a, b, ctx));
+      a_bits > 2 * n) {
+    if (a_bits < n) {
+      BN_zero(q);
+      if (rem != nullptr) CHECK(BN_copy(rem, a));
+    } else if (n > kRecursiveDivisionBits && a_bits <= 2 * n) {
+      BnPtr own_rem = NewBn();
+      DivideRecursive(q, rem == nullptr ? own_rem.get() : rem, a, b,
+                      a_bits - n + 1, ctx);
+    } else {
+      CHECK(BN_div(q, rem, a, b, ctx));
+    }
     return;
   }
   BnPtr own = NewBn(), t = NewBn();
