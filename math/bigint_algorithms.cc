@@ -59,7 +59,9 @@ void Mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx) {
     return;
   }
   // a = hi * 2^cut + lo
-  const int cut = (balanced ? (Words(a) + 1) / 2 : Words(b)) * BN_BITS2;
+  const int pieces = Words(a) / Words(b);
+  const int cut =
+      (balanced ? (Words(a) + 1) / 2 : (pieces + 1) / 2 * Words(b)) * BN_BITS2;
   BnPtr hi = NewBn(), lo = NewBn(), t = NewBn();
   CHECK(BN_rshift(hi.get(), a, cut));
   CHECK(BN_lshift(t.get(), hi.get(), cut));
@@ -436,7 +438,7 @@ bool ScaledBounds(const BIGNUM* m, int64_t e, int64_t k, int64_t f, int64_t w,
       CHECK(BN_add_word(slack.get(), 1));
       CHECK(BN_sub(lo, lo, slack.get()));
       if (BN_is_negative(lo)) BN_zero(lo);
-      *sticky = true;
+      *sticky = *sticky || !BN_is_zero(m);
     }
   }
   return u == 0 && t == 0;

@@ -42,8 +42,8 @@ bool LowBitsNonzero(const BIGNUM* a, int n);
 // *r = a * b; r may alias neither. Long operands go to the number-theoretic
 // transform (math/ntt_multiply.h) from its measured thresholds on; below
 // them BN_mul, which is Karatsuba only for operands of nearly equal length,
-// so the longer one is cut into pieces of the other's length. O(M(n) m / n)
-// for m >= n bits.
+// so the longer one is cut in halves of whole pieces of the other's length,
+// log(m / n) levels deep. O(M(n) m / n) for m >= n bits.
 void Mul(BIGNUM* r, const BIGNUM* a, const BIGNUM* b, BN_CTX* ctx);
 
 // *r = a^2; r may alias a. The transform's square (two transforms instead of

@@ -405,9 +405,10 @@ TEST_F(BigintAlgorithmsTest, QuotientBelowIsWithinTwo) {
 }
 
 TEST_F(BigintAlgorithmsTest, DivFloorIsExact) {
-  // BN_div, and Newton's quotient past 2^14 bits with a reciprocal given and
-  // past about 50 000 bits without.
-  const int lengths[] = {1, 64, 16384, 16385, 50000};
+  // BN_div; the recursive division past 12 000 bits (one and two levels
+  // deep) without a reciprocal; Newton's quotient past 2^14 bits with a
+  // reciprocal given and past about 50 000 bits without.
+  const int lengths[] = {1, 64, 12001, 16384, 16385, 24001, 50000};
   std::vector<Mpz> store(64);
   Mpz zb, pow, zrecip, want_q, want_r;
   for (int n : lengths) {
@@ -457,6 +458,50 @@ int BitLength(int64_t n) {
   int bits = 0;
   for (; n > 0; n >>= 1) ++bits;
   return bits;
+}
+
+TEST_F(BigintAlgorithmsTest, SqrtRemMatchesGmp) {
+  // Every length up to past the machine-word base (124 bits) and the ones
+  // that the recursion splits differently (4k - 2 ... 4k + 1), in every
+  // shape, and perfect squares and their neighbours.
+  std::vector<size_t> lengths;
+  for (size_t bits = 0; bits <= 300; ++bits) lengths.push_back(bits);
+  for (size_t bits : {1021, 1022, 1023, 1024, 1025, 5000, 20001, 50002}) {
+    lengths.push_back(bits);
+  }
+  for (size_t bits : lengths) {
+    for (Shape shape : kShapes) {
+      for (int square = 0; square <= 2; ++square) {
+        Mpz n, root, rem;
+        Make(n.z, shape, bits);
+        if (square > 0) {  // n^2 - 1 and n^2 for a root of bits / 2 bits
+          Make(n.z, shape, bits / 2);
+          mpz_mul(n.z, n.z, n.z);
+          if (square == 1 && mpz_sgn(n.z) > 0) mpz_sub_ui(n.z, n.z, 1);
+        }
+        mpz_sqrtrem(root.z, rem.z, n.z);
+        BnPtr bn = ToBn(n.z), r = NewBn(), remainder = NewBn();
+        SqrtRem(r.get(), remainder.get(), bn.get(), ctx_);
+        EXPECT_TRUE(Equals(r.get(), root.z)) << bits << " " << Name(shape);
+        EXPECT_TRUE(Equals(remainder.get(), rem.z)) << bits << " " << Name(shape);
+        SqrtRem(r.get(), nullptr, bn.get(), ctx_);
+        EXPECT_TRUE(Equals(r.get(), root.z)) << bits << " without remainder";
+      }
+    }
+  }
+}
+
+TEST_F(BigintAlgorithmsTest, SqrtWordsIsExactFloor) {
+  for (int bits = 0; bits <= 124; ++bits) {
+    for (Shape shape : kShapes) {
+      Mpz n, root;
+      Make(n.z, shape, bits);
+      mpz_sqrt(root.z, n.z);
+      unsigned __int128 v = 0;
+      for (int i = bits; i-- > 0;) v = v << 1 | mpz_tstbit(n.z, i);
+      EXPECT_EQ(SqrtWords(v), mpz_get_ui(root.z)) << bits << " " << Name(shape);
+    }
+  }
 }
 
 TEST_F(BigintAlgorithmsTest, PowerOf5BoundsEncloseThePower) {
