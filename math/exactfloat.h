@@ -28,10 +28,13 @@
 // conversions run on the machine words: a few nanoseconds, no BoringSSL call.
 // A result that needs more words allocates its digits once. Sums cost O(n)
 // in the bit length of the aligned operands, so the gap between exponents
-// counts. A product of mantissas of similar length costs one Karatsuba
-// multiplication; BoringSSL multiplies mantissas of different lengths by the
-// schoolbook method, O(n*m). Comparisons never shift a mantissa unless the
-// two values have the same exp(). Rounding and conversion to double are O(n).
+// counts. Products of long mantissas (from a few thousand bits, or about
+// forty thousand without AVX-512 IFMA) cost O(n log n) by a number-theoretic
+// transform, also for operands of very different lengths; shorter ones go to
+// BoringSSL, Karatsuba for mantissas of similar length, schoolbook O(n*m)
+// otherwise. Quotients and square roots cost a few products of their length.
+// Comparisons never shift a mantissa unless the two values have the same
+// exp(). Rounding and conversion to double are O(n).
 //
 // Thread safety: no global state. Distinct values may be used from different
 // threads at once, and one value may be read from many threads at once.
