@@ -1,8 +1,9 @@
 // MPFR as an oracle for ExactFloat: an exact conversion that uses only the
-// public interface, reference versions of the rounding primitives, a
-// comparison of a result with the exact value under the library's limits,
-// and seeded random values built both ways. Shared by the differential tests
-// and the fuzz targets. Callers must first widen MPFR's exponent range with
+// public interface, reference versions of the rounding primitives, correctly
+// rounded results of MPFR's operations in all six modes, a comparison of a
+// result with the exact value under the library's limits, and seeded random
+// values built both ways. Shared by the differential tests and the fuzz
+// targets. Callers must first widen MPFR's exponent range with
 // WidenMpfrExponentRange().
 
 #ifndef NURVIK_LATTIS_TESTS_DIFFERENTIAL_MPFR_ORACLE_H_
@@ -181,6 +182,41 @@ inline void ApplyLimits(mpfr_ptr x) {
   }
 }
 
+// *out = the exact result of an MPFR operation rounded as
+// ExactFloat::RoundToMaxPrec(max_prec, mode) would round it, for
+// max_prec >= 1; the library's limits are not applied. `op(r, rnd)` writes
+// the result correctly rounded to r's precision in direction rnd and returns
+// the ternary value (a lambda around mpfr_div, mpfr_sqrt, ...). The directed
+// modes are MPFR's own. Both modes to nearest follow their rule on the
+// truncation t to max_prec + 1 bits, whose last bit is the first bit
+// dropped: a zero bit means below the midpoint (t truncated), a one bit with
+// t inexact above it (rounded away), a one bit with t exact the midpoint
+// itself (away from zero, or to the even neighbour by mpfr_set of the exact
+// t). MPFR has no ties-away mode, and the RNDN of mpfr_div in MPFR 4.2.0
+// sends some exact midpoints to the odd neighbour (targets of 64k - 1 bits,
+// divisors longer than the quotient).
+template <class Op>
+void RoundedOracle(const Op& op, long max_prec,  // NOLINT(runtime/int)
+                   ExactFloat::RoundingMode mode, mpfr_ptr out) {
+  if (MpfrMode(mode) != MPFR_RNDN) {  // a directed mode
+    mpfr_set_prec(out, max_prec);
+    op(out, MpfrMode(mode));
+    return;
+  }
+  Mpfr truncated;
+  mpfr_set_prec(truncated, max_prec + 1);
+  const bool inexact = op(truncated.get(), MPFR_RNDZ) != 0;
+  const bool first_dropped_bit = mpfr_regular_p(truncated.get()) &&
+                                 mpfr_min_prec(truncated.get()) > max_prec;
+  mpfr_rnd_t rnd = MPFR_RNDZ;
+  if (first_dropped_bit) {
+    rnd = inexact || mode == ExactFloat::kRoundTiesAwayFromZero ? MPFR_RNDA
+                                                                : MPFR_RNDN;
+  }
+  mpfr_set_prec(out, max_prec);
+  mpfr_set(out, truncated, rnd);
+}
+
 // "" when `got` is what the library must return for the exact result `want`:
 // the same value, sign (of zeros too) and precision, or, past the limits, the
 // signed infinity, signed zero or NaN that replaces it. NaN signs are free.
@@ -204,6 +240,13 @@ inline std::string Mismatch(const ExactFloat& got, mpfr_srcptr want) {
   }
   if (ok) return "";
   return "expected " + DescribeMpfr(want) + ", got " + Describe(got);
+}
+
+// The same for an exact result that the library holds.
+inline std::string Mismatch(const ExactFloat& got, const ExactFloat& want) {
+  Mpfr m;
+  ToMpfr(want, m);
+  return Mismatch(got, m);
 }
 
 // Seeded random values, each built both as an ExactFloat and, independently,
