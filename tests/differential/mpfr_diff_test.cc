@@ -9,10 +9,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <iterator>
-#include <random>
 #include <string>
 
 #include "math/exactfloat.h"
@@ -23,121 +20,10 @@ namespace {
 
 using EF = ExactFloat;
 
-class Gen {
- public:
-  Gen() {
-    const char* seed = std::getenv("LATTIS_DIFF_SEED");
-    rng_.seed(seed ? std::strtoull(seed, nullptr, 10) : 20240601);
-  }
-  int Uniform(int lo, int hi) {
-    return std::uniform_int_distribution<int>(lo, hi)(rng_);
-  }
-  bool OneIn(int n) { return Uniform(1, n) == 1; }
-  EF::RoundingMode Mode() { return EF::RoundingMode(Uniform(0, 5)); }
-
-  // A random value; also built independently in *m when m is given. A
-  // normal value gets exp() `exp`, or a random exponent for INT_MIN.
-  EF Value(mpfr_ptr m = nullptr, int exp = INT_MIN) {
-    Mpfr scratch;
-    if (m == nullptr) m = scratch;
-    if (OneIn(12)) {
-      const int kind = Uniform(0, 4), sign = kind % 2 ? -1 : 1;
-      mpfr_set_prec(m, 2);
-      if (kind == 4) return mpfr_set_nan(m), EF::NaN();
-      if (kind >= 2) return mpfr_set_inf(m, sign), EF::Infinity(sign);
-      return mpfr_set_zero(m, sign), EF::SignedZero(sign);
-    }
-    const int prec_class = Uniform(0, 9);
-    const int prec = prec_class < 4   ? Uniform(1, 8)
-                     : prec_class < 7 ? Uniform(9, 64)
-                     : prec_class < 9 ? Uniform(65, 300)
-                                      : Uniform(301, 2500);
-    // The mantissa, from the top in pieces of random bits, all ones or all
-    // zeros; the first piece starts with a one.
-    mpfr_set_prec(m, prec);
-    mpfr_set_zero(m, 1);
-    EF mantissa;
-    for (int bits = prec; bits > 0;) {
-      const int len = std::min(bits, Uniform(1, 52)), style = Uniform(0, 2);
-      uint64_t piece = style == 0 ? rng_() : style == 1 ? ~uint64_t{0} : 0;
-      piece &= (uint64_t{1} << len) - 1;
-      if (bits == prec) piece |= uint64_t{1} << (len - 1);
-      mantissa = ldexp(mantissa, len) + EF(static_cast<double>(piece));
-      mpfr_mul_2ui(m, m, len, MPFR_RNDN);
-      mpfr_add_ui(m, m, piece, MPFR_RNDN);
-      bits -= len;
-    }
-    if (exp == INT_MIN) {
-      const int exp_class = Uniform(0, 19);
-      exp = exp_class < 7    ? Uniform(-64, 64)
-            : exp_class < 12 ? Uniform(-1100, 1100)
-            : exp_class < 15 ? Uniform(-1, 1) * 100000000 + Uniform(-60, 60)
-            : exp_class < 18 ? (OneIn(2) ? EF::kMaxExp - Uniform(0, 60)
-                                         : EF::kMinExp + Uniform(0, 60))
-                             : Uniform(EF::kMinExp, EF::kMaxExp);
-    }
-    const int sign = OneIn(2) ? -1 : 1;
-    mpfr_mul_2si(m, m, exp - prec, MPFR_RNDN);
-    mpfr_mul_si(m, m, sign, MPFR_RNDN);
-    return ldexp(mantissa, exp - prec) * EF(sign);
-  }
-
-  // A partner for a in sums and comparisons: equal, opposite, a rounded
-  // (deep cancellation), of a nearby or far lower exponent, or unrelated.
-  EF Partner(const EF& a) {
-    const int kind = Uniform(0, 9);
-    const int a_exp = a.is_normal() ? a.exp() : 0;
-    if (kind == 0) return a;
-    if (kind == 1) return -a;
-    if (kind <= 3) {
-      return a.RoundToMaxPrec(Uniform(1, a.prec() + 1), Mode()) *
-             EF(OneIn(2) ? -1 : 1);
-    }
-    if (kind <= 5) return Value(nullptr, a_exp + Uniform(-3, 3));
-    if (kind == 6) return Value(nullptr, a_exp - Uniform(4, 3000));
-    EF b = Value();
-    if (kind == 7 && b.is_normal() && OneIn(3)) {  // sums of ~kMaxPrec bits
-      b = ldexp(b,
-                a_exp - EF::kMaxPrec + Uniform(-1, 1) - (b.exp() - b.prec()));
-    }
-    return b;
-  }
-
-  // An int argument: near `center`, one of the extremes, or anything.
-  int IntNear(int64_t center) {
-    static constexpr int kExtremes[] = {INT_MIN,
-                                        INT_MIN + 1,
-                                        INT_MAX,
-                                        INT_MAX - 1,
-                                        0,
-                                        1,
-                                        -1,
-                                        EF::kMaxExp,
-                                        EF::kMaxExp + 1,
-                                        EF::kMaxExp + 2,
-                                        EF::kMaxExp + 3,
-                                        EF::kMinExp,
-                                        EF::kMinExp - 1,
-                                        EF::kMinExp - EF::kMaxPrec};
-    const int kind = Uniform(0, 9);
-    if (kind < 7) {
-      return static_cast<int>(std::clamp<int64_t>(
-          center + Uniform(-3, 3) * (kind < 5 ? 1 : 1000), INT_MIN, INT_MAX));
-    }
-    if (kind < 9) {
-      return kExtremes[Uniform(0, static_cast<int>(std::size(kExtremes)) - 1)];
-    }
-    return static_cast<int>(rng_());
-  }
-
- private:
-  std::mt19937_64 rng_;
-};
-
 class MpfrDiffTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { WidenMpfrExponentRange(); }
-  Gen gen_;
+  RandomValues gen_;
   Mpfr a_, b_, want_;
 };
 

@@ -3,12 +3,10 @@
 // from inline to heap digits, shrink back after cancellation or rounding,
 // copies and moves between the two, and self-operand calls.
 
-#include <gmp.h>
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,39 +34,7 @@ class WordBoundaryTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { WidenMpfrExponentRange(); }
 
-  // An odd mantissa of exactly `bits` bits times 2^(exp - bits), built both
-  // as an ExactFloat (from 32-bit pieces, exactly) and in *m (from an mpz).
-  // Patterns: random bits, all ones, or only the top and bottom bits.
-  EF Value(int bits, int exp, mpfr_ptr m) {
-    const int pattern = static_cast<int>(rng_() % 3);
-    std::vector<uint32_t> pieces((bits + 31) / 32);
-    for (uint32_t& p : pieces) {
-      p = pattern == 0 ? static_cast<uint32_t>(rng_())
-                       : pattern == 1 ? ~uint32_t{0} : 0;
-    }
-    const int top = (bits - 1) % 32;
-    pieces.back() &= static_cast<uint32_t>((uint64_t{2} << top) - 1);
-    pieces.back() |= uint32_t{1} << top;
-    pieces.front() |= 1;
-    EF v;
-    for (size_t i = pieces.size(); i-- > 0;) {
-      v = ldexp(v, 32) + EF(static_cast<double>(pieces[i]));
-    }
-    mpz_t z;
-    mpz_init(z);
-    mpz_import(z, pieces.size(), -1, sizeof(uint32_t), 0, 0, pieces.data());
-    mpfr_set_prec(m, bits);
-    mpfr_set_z_2exp(m, z, exp - bits, MPFR_RNDN);
-    mpz_clear(z);
-    const bool negative = (rng_() & 1) != 0;
-    if (negative) mpfr_neg(m, m, MPFR_RNDN);
-    return negative ? -ldexp(v, exp - bits) : ldexp(v, exp - bits);
-  }
-  int Offset(int range) {
-    return static_cast<int>(rng_() % (2 * range + 1)) - range;
-  }
-
-  std::mt19937_64 rng_{20261208};
+  RandomValues gen_{20261208};
   Mpfr a_, b_, want_;
 };
 
@@ -78,8 +44,9 @@ TEST_F(WordBoundaryTest, SumsAndDifferencesAcrossLengthsAndGaps) {
       // Gaps from none to several words, and a deep cancellation: b equals
       // a rounded, so that a - b keeps only a's low bits.
       for (int gap : {0, 1, 63, 64, 65, 200, 700}) {
-        const EF a = Value(a_bits, 10, a_);
-        const EF b = Value(b_bits, 10 - gap + Offset(1), b_);
+        const EF a = gen_.OfLength(a_bits, 10, a_);
+        const EF b =
+            gen_.OfLength(b_bits, 10 - gap + gen_.Uniform(-1, 1), b_);
         mpfr_set_prec(want_, a_bits + b_bits + gap + 8);
         mpfr_add(want_, a_, b_, MPFR_RNDN);
         EXPECT_EQ(Mismatch(a + b, want_), "") << Describe(a) << " + "
@@ -88,7 +55,7 @@ TEST_F(WordBoundaryTest, SumsAndDifferencesAcrossLengthsAndGaps) {
         EXPECT_EQ(Mismatch(a - b, want_), "") << Describe(a) << " - "
                                               << Describe(b);
       }
-      const EF a = Value(a_bits, 0, a_);
+      const EF a = gen_.OfLength(a_bits, 0, a_);
       const EF b = a.RoundToMaxPrec(b_bits / 4 + 1, EF::kRoundTowardZero);
       ToMpfr(b, b_);
       mpfr_set_prec(want_, a_bits + 2);
@@ -101,8 +68,8 @@ TEST_F(WordBoundaryTest, SumsAndDifferencesAcrossLengthsAndGaps) {
 TEST_F(WordBoundaryTest, ProductsAcrossLengths) {
   for (int a_bits : BoundaryLengths()) {
     for (int b_bits : BoundaryLengths()) {
-      const EF a = Value(a_bits, Offset(100), a_);
-      const EF b = Value(b_bits, Offset(100), b_);
+      const EF a = gen_.OfLength(a_bits, gen_.Uniform(-100, 100), a_);
+      const EF b = gen_.OfLength(b_bits, gen_.Uniform(-100, 100), b_);
       mpfr_set_prec(want_, a_bits + b_bits);
       mpfr_mul(want_, a_, b_, MPFR_RNDN);
       EXPECT_EQ(Mismatch(a * b, want_), "") << Describe(a) << " * "
@@ -114,8 +81,8 @@ TEST_F(WordBoundaryTest, ProductsAcrossLengths) {
 TEST_F(WordBoundaryTest, ComparisonsWithEqualExp) {
   for (int a_bits : BoundaryLengths()) {
     for (int b_bits : BoundaryLengths()) {
-      const EF a = abs(Value(a_bits, 5, a_));
-      const EF b = abs(Value(b_bits, 5, b_));
+      const EF a = abs(gen_.OfLength(a_bits, 5, a_));
+      const EF b = abs(gen_.OfLength(b_bits, 5, b_));
       mpfr_abs(a_, a_, MPFR_RNDN);
       mpfr_abs(b_, b_, MPFR_RNDN);
       const int want = mpfr_cmp(a_, b_);
@@ -132,7 +99,7 @@ TEST_F(WordBoundaryTest, ComparisonsWithEqualExp) {
 
 TEST_F(WordBoundaryTest, RoundingAtWordBoundariesInAllModes) {
   for (int bits : BoundaryLengths()) {
-    const EF x = Value(bits, Offset(70), a_);
+    const EF x = gen_.OfLength(bits, gen_.Uniform(-70, 70), a_);
     const int lsb = x.exp() - x.prec();
     for (int keep : {1, 52, 53, 63, 64, 65, 127, 128, 129, 255, 256, 257,
                      bits - 1, bits, bits + 1}) {
@@ -164,7 +131,7 @@ TEST_F(WordBoundaryTest, ToDoubleDropsEveryCountOfBitsIntoTheSubnormals) {
   // the smallest subnormal, so that rounding drops exactly that many bits.
   for (int bits : {53, 64, 65, 100, 127, 128}) {
     for (int drop = 1; drop <= 131; ++drop) {
-      const EF x = Value(bits, -1074 - drop + bits, a_);
+      const EF x = gen_.OfLength(bits, -1074 - drop + bits, a_);
       EXPECT_EQ(x.ToDouble(), mpfr_get_d(a_, MPFR_RNDN))
           << Describe(x) << " dropping " << drop;
     }
@@ -174,8 +141,8 @@ TEST_F(WordBoundaryTest, ToDoubleDropsEveryCountOfBitsIntoTheSubnormals) {
 TEST_F(WordBoundaryTest, CopiesMovesAndSelfOperands) {
   for (int a_bits : BoundaryLengths()) {
     for (int b_bits : {1, 64, 65, 256, 257, 320}) {
-      const EF a = Value(a_bits, 3, a_);
-      const EF b = Value(b_bits, -2, b_);
+      const EF a = gen_.OfLength(a_bits, 3, a_);
+      const EF b = gen_.OfLength(b_bits, -2, b_);
       EF x = a;  // copy, then assignments in every direction
       EXPECT_EQ(Mismatch(x, a_), "");
       x = b;
