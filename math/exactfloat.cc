@@ -1412,18 +1412,23 @@ Decimal ReadDecimalText(const Text& text, BN_CTX* ctx) {
 
 // Whether 5^k divides the integer of the digits, from its last digits: 5^k
 // divides 10^k, so only the last k digits count. Decides at once unless all
-// of the last 27 digits pass (5^27 < 2^63); then *exact_test is set.
+// of the last 27 digits pass (5^27 < 2^63); then *exact_test is set. Fewer
+// digits than that are all read: a number of j digits can be a multiple of
+// 5^j (5^21 has 15 digits). The tail, up to 10^27, is reduced modulo 5^j as
+// it is read, in double words.
 bool MayBeDivisibleByPowerOf5(std::string_view digits, int64_t k,
                               bool* exact_test) {
   const size_t j = static_cast<size_t>(std::min<int64_t>(k, 27));
-  if (digits.size() < j) return false;  // nonzero, below 10^j... too small
   uint64_t tail = 0, power = 1;
-  for (size_t i = digits.size() - j; i < digits.size(); ++i) {
-    tail = tail * 10 + static_cast<uint64_t>(digits[i] - '0');
-  }
   for (size_t i = 0; i < j; ++i) power *= 5;
+  for (size_t i = digits.size() - std::min(j, digits.size());
+       i < digits.size(); ++i) {
+    tail = static_cast<uint64_t>(
+        (DoubleWord{tail} * 10 + static_cast<uint64_t>(digits[i] - '0')) %
+        power);
+  }
   *exact_test = k > 27;
-  return tail % power == 0;
+  return tail == 0;
 }
 
 // The exact integer mantissa of the value, as *n * 2^*exp, when the value is
