@@ -1620,7 +1620,7 @@ Mantissa NumberMantissa(const Text& text, bool exact_only, int max_prec) {
     r.exp = text.exp;
     return r;
   }
-  const int64_t q_bits = std::max(max_prec, 1) + 2;
+  const int64_t q_bits = int64_t{std::max(max_prec, 1)} + 2;
   if (ShortMantissa(text, exact_only, q_bits, &r)) return r;
   BN_CTX* ctx = BN_CTX_new();
   CHECK(ctx != nullptr);
