@@ -1302,13 +1302,15 @@ bool EqualsLower(std::string_view text, std::string_view lower) {
 }
 
 // Reads decimal digits at *pos into *value, saturated at `limit`; returns
-// how many there were.
+// how many there were. The saturation is decided before the product, which
+// would overflow past INT64_MAX / 10.
 size_t ReadDecimal(std::string_view text, size_t* pos, int64_t limit,
                    int64_t* value) {
   const size_t start = *pos;
   *value = 0;
   for (; *pos < text.size() && IsDigit(text[*pos], false); ++*pos) {
-    *value = std::min(limit, *value * 10 + (text[*pos] - '0'));
+    const int digit = text[*pos] - '0';
+    *value = *value > (limit - digit) / 10 ? limit : *value * 10 + digit;
   }
   return *pos - start;
 }
