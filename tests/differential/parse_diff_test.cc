@@ -19,6 +19,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "math/exactfloat.h"
 #include "tests/differential/mpfr_oracle.h"
@@ -490,16 +491,18 @@ TEST_F(ParseDiffTest, ExponentRangeEnds) {
   EXPECT_GT(at_ends, 100);
 }
 
-// Exponents far past the range, and up to 40 exponent digits: every nonzero
-// value becomes the signed infinity or zero on its side in every mode, and
-// the exact form gives nullopt; zeros stay signed zeros. The cost depends on
-// the digits and the precision, not on the size of the exponent.
+// Exponents far past the range, with up to 45 exponent digits (every
+// length around the 19 digits of 2^63): every nonzero value becomes the
+// signed infinity or zero on its side in every mode, and the exact form gives
+// nullopt; zeros stay signed zeros. The cost depends on the digits and the
+// precision, not on the size of the exponent.
 TEST_F(ParseDiffTest, ExponentsFarPastTheRange) {
   const std::string long_digits = RandomDigits(3000, false) + "1";
-  const struct {
+  struct Case {
     std::string text;
     int side;  // +1 past the top, -1 past the bottom, 0 for a zero
-  } kCases[] = {
+  };
+  std::vector<Case> cases = {
       {"1e999999999", 1},
       {"-1e999999999", 1},
       {"1e-999999999", -1},
@@ -520,7 +523,16 @@ TEST_F(ParseDiffTest, ExponentsFarPastTheRange) {
       {"-0.000e-" + std::string(30, '9'), 0},
       {"-0x0p99999999999", 0},
   };
-  for (const auto& [text, side] : kCases) {
+  for (int n = 10; n <= 45; ++n) {
+    const std::string nines(n, '9'), power = "1" + std::string(n - 1, '0');
+    cases.push_back({"1e" + nines, 1});
+    cases.push_back({"-1e-" + nines, -1});
+    cases.push_back({"-2.5E+" + power, 1});
+    cases.push_back({"0.0025e-" + power, -1});
+    cases.push_back({"0x1.8p" + nines, 1});
+    cases.push_back({"-0x1p-" + power, -1});
+  }
+  for (const auto& [text, side] : cases) {
     const bool negative = text[0] == '-';
     const std::optional<EF> exact = EF::FromString(text);
     if (side == 0) {
