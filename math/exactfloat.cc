@@ -1302,13 +1302,15 @@ bool EqualsLower(std::string_view text, std::string_view lower) {
 }
 
 // Reads decimal digits at *pos into *value, saturated at `limit`; returns
-// how many there were.
+// how many there were. The saturation is decided before the product, which
+// would overflow past INT64_MAX / 10.
 size_t ReadDecimal(std::string_view text, size_t* pos, int64_t limit,
                    int64_t* value) {
   const size_t start = *pos;
   *value = 0;
   for (; *pos < text.size() && IsDigit(text[*pos], false); ++*pos) {
-    *value = std::min(limit, *value * 10 + (text[*pos] - '0'));
+    const int digit = text[*pos] - '0';
+    *value = *value > (limit - digit) / 10 ? limit : *value * 10 + digit;
   }
   return *pos - start;
 }
@@ -1412,18 +1414,23 @@ Decimal ReadDecimalText(const Text& text, BN_CTX* ctx) {
 
 // Whether 5^k divides the integer of the digits, from its last digits: 5^k
 // divides 10^k, so only the last k digits count. Decides at once unless all
-// of the last 27 digits pass (5^27 < 2^63); then *exact_test is set.
+// of the last 27 digits pass (5^27 < 2^63); then *exact_test is set. Fewer
+// digits than that are all read: a number of j digits can be a multiple of
+// 5^j (5^21 has 15 digits). The tail, up to 10^27, is reduced modulo 5^j as
+// it is read, in double words.
 bool MayBeDivisibleByPowerOf5(std::string_view digits, int64_t k,
                               bool* exact_test) {
   const size_t j = static_cast<size_t>(std::min<int64_t>(k, 27));
-  if (digits.size() < j) return false;  // nonzero, below 10^j... too small
   uint64_t tail = 0, power = 1;
-  for (size_t i = digits.size() - j; i < digits.size(); ++i) {
-    tail = tail * 10 + static_cast<uint64_t>(digits[i] - '0');
-  }
   for (size_t i = 0; i < j; ++i) power *= 5;
+  for (size_t i = digits.size() - std::min(j, digits.size());
+       i < digits.size(); ++i) {
+    tail = static_cast<uint64_t>(
+        (DoubleWord{tail} * 10 + static_cast<uint64_t>(digits[i] - '0')) %
+        power);
+  }
   *exact_test = k > 27;
-  return tail % power == 0;
+  return tail == 0;
 }
 
 // The exact integer mantissa of the value, as *n * 2^*exp, when the value is
@@ -1615,7 +1622,7 @@ Mantissa NumberMantissa(const Text& text, bool exact_only, int max_prec) {
     r.exp = text.exp;
     return r;
   }
-  const int64_t q_bits = std::max(max_prec, 1) + 2;
+  const int64_t q_bits = int64_t{std::max(max_prec, 1)} + 2;
   if (ShortMantissa(text, exact_only, q_bits, &r)) return r;
   BN_CTX* ctx = BN_CTX_new();
   CHECK(ctx != nullptr);

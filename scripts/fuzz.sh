@@ -13,11 +13,11 @@ build="$build_root/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLATTIS_BUILD_FUZZERS=ON \
   -DLATTIS_BUILD_TESTS=OFF -DLATTIS_SANITIZE=address,undefined
-cmake --build "$build" -j2 --target ops_fuzzer int_args_fuzzer
+cmake --build "$build" -j2 --target ops_fuzzer int_args_fuzzer parse_fuzzer
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in ops int_args; do
+for target in ops int_args parse; do
   mkdir -p "$work/$target"
   echo "== ${target}_fuzzer for ${seconds}s"
   (cd "$work" && "$build/fuzz/${target}_fuzzer" -max_total_time="$seconds" \

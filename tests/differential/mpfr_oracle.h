@@ -132,6 +132,62 @@ inline void RoundToMaxPrecOracle(mpfr_srcptr x, long max_prec,  // NOLINT
   }
 }
 
+// Reads a whole number text of FromString's grammar without the suffix <N>
+// (decimal, "0x" hexadecimal with a binary exponent, inf, infinity or nan,
+// signed or not) with mpfr_strtofr into *out at `prec` bits, rounded in
+// direction rnd. Returns false when MPFR does not read all of it; *ternary
+// receives MPFR's ternary value, 0 exactly when *out is the text's value.
+inline bool ParseMpfr(const std::string& text, long prec,  // NOLINT
+                      mpfr_rnd_t rnd, mpfr_ptr out, int* ternary) {
+  const size_t body = !text.empty() && (text[0] == '+' || text[0] == '-');
+  const bool hex = text.size() >= body + 2 && text[body] == '0' &&
+                   (text[body + 1] == 'x' || text[body + 1] == 'X');
+  mpfr_set_prec(out, prec);
+  char* end = nullptr;
+  *ternary = mpfr_strtofr(out, text.c_str(), &end, hex ? 16 : 10, rnd);
+  return end == text.c_str() + text.size();
+}
+
+// *out = the value of `text` (as for ParseMpfr) rounded as
+// RoundToMaxPrec(max_prec, mode) rounds the exact value, without the
+// library's limits. The five directed and ties-to-even modes are MPFR's own
+// correctly rounded conversion at max_prec bits. Ties away from zero reads
+// max_prec + 1 bits toward zero: when that is inexact the value lies strictly
+// between that truncation t and the next (max_prec + 1)-bit number, so it
+// rounds away exactly when the last bit of t is set (it is then above the
+// midpoint) and to t otherwise. For max_prec <= 0 the result is zero or one
+// power of two; 64 bits toward zero, with one more bit set when inexact,
+// stand for the value in every mode. False when MPFR rejects the text.
+inline bool RoundedParseOracle(const std::string& text, int max_prec,
+                               ExactFloat::RoundingMode mode, mpfr_ptr out) {
+  int ternary = 0;
+  if (max_prec >= 1 && mode != ExactFloat::kRoundTiesAwayFromZero) {
+    return ParseMpfr(text, max_prec, MpfrMode(mode), out, &ternary);
+  }
+  Mpfr t;
+  if (max_prec >= 1) {
+    if (!ParseMpfr(text, max_prec + 1L, MPFR_RNDZ, t, &ternary)) return false;
+    if (ternary == 0) {
+      RoundToMaxPrecOracle(t, max_prec, mode, out);
+    } else {
+      mpfr_set_prec(out, max_prec);
+      mpfr_set(out, t, mpfr_min_prec(t) > max_prec ? MPFR_RNDA : MPFR_RNDZ);
+    }
+    return true;
+  }
+  if (!ParseMpfr(text, 64, MPFR_RNDZ, t, &ternary)) return false;
+  if (ternary != 0) {
+    mpfr_prec_round(t, 65, MPFR_RNDN);  // exact
+    if (mpfr_signbit(t)) {
+      mpfr_nextbelow(t);
+    } else {
+      mpfr_nextabove(t);
+    }
+  }
+  RoundToMaxPrecOracle(t, max_prec, mode, out);
+  return true;
+}
+
 // Whether x equals y, for x and y with the same exponent and precision.
 // Up to 2^20 bits the whole value is compared; past that, for speed, the
 // top 4096 bits (truncated) and the exact rest below the lowest 4096.
