@@ -1152,35 +1152,41 @@ int ExactFloat::GetDecimalDigitsBounded(int max_digits, int e10,
   // 10^k within the big-integer size limit.
   const int64_t length = int64_t{e10} - std::min(e, 0);
   const int64_t d = std::min<int64_t>(max_digits, length + 2);
-  constexpr int kFracBits = 32;   // binary places kept below x's unit
-  constexpr int kGuardBits = 64;  // cut bounds stay this far below them
+  // x is bounded with `frac` binary places below its unit, at first 32, and
+  // the working bits beyond them: kGuardBits keep the cut bounds' error below
+  // the last place. Each round doubles the working bits and moves the new
+  // ones into frac, so that a fraction close to an integer or to a half is
+  // told apart as soon as the bits show it, not only once 10^k is exact.
+  constexpr int kGuardBits = 64;
   BN_CTX* ctx = BN_CTX_new();
   CHECK(ctx != nullptr);
   BnPtr lo = NewBn(), hi = NewBn(), kept = NewBn(), kept_hi = NewBn();
   for (;;) {
     // x = |value| * 10^k has d integer digits when e10 is right. Bound
-    // x * 2^kFracBits, doubling the working bits until its floor and the side
+    // x * 2^frac, doubling the working bits until its floor and the side
     // of the half are certain; enough bits make the bounds exact.
     const int64_t k = d - e10;
     const int64_t exact_bits = std::max<int64_t>(
         prec(), static_cast<int64_t>(std::abs(k) * kLog2Of5) + 2);
-    int64_t w = static_cast<int64_t>(d * kLog2Of10) + kFracBits + kGuardBits;
+    const int64_t int_bits = static_cast<int64_t>(d * kLog2Of10);
+    int64_t w = int_bits + 32 + kGuardBits;
     bool round_up = false;
     for (;; w *= 2) {
+      const int frac = static_cast<int>(w - int_bits - kGuardBits);
       bool sticky = false;
-      const bool exact = ScaledBounds(m, e, k, kFracBits,
-                                      std::min(w, exact_bits), lo.get(),
-                                      hi.get(), &sticky, ctx);
-      CHECK(BN_rshift(kept.get(), lo.get(), kFracBits));
-      const bool half = BN_is_bit_set(lo.get(), kFracBits - 1);
-      const bool above = LowBitsNonzero(lo.get(), kFracBits - 1) || sticky;
+      const bool exact =
+          ScaledBounds(m, e, k, frac, std::min(w, exact_bits), lo.get(),
+                       hi.get(), &sticky, ctx);
+      CHECK(BN_rshift(kept.get(), lo.get(), frac));
+      const bool half = BN_is_bit_set(lo.get(), frac - 1);
+      const bool above = LowBitsNonzero(lo.get(), frac - 1) || sticky;
       if (exact) {
         round_up = half && (above || BN_is_odd(kept.get()));
         break;
       }
-      CHECK(BN_rshift(kept_hi.get(), hi.get(), kFracBits));
+      CHECK(BN_rshift(kept_hi.get(), hi.get(), frac));
       if (BN_cmp(kept.get(), kept_hi.get()) == 0) {
-        if (!BN_is_bit_set(hi.get(), kFracBits - 1)) break;  // below half
+        if (!BN_is_bit_set(hi.get(), frac - 1)) break;  // below half
         if (half && above) {
           round_up = true;
           break;
@@ -1483,18 +1489,21 @@ void LeadingBits(const Decimal& d, int64_t q_bits, BIGNUM* q, int64_t* exp,
   const int64_t exact_bits =
       std::max<int64_t>(BN_num_bits(d.m.get()),
                         static_cast<int64_t>(d.PowerBits()) + 2) + 64;
-  // x * 2^f has about q_bits + 64 bits.
-  int64_t f = q_bits + 64 - static_cast<int64_t>(std::floor(d.Log2()));
+  // x * 2^f keeps about w - 64 bits: the cut bounds' error stays below its
+  // last place, and a value close to a q_bits boundary is told apart as soon
+  // as w shows it.
+  int64_t lead = static_cast<int64_t>(std::floor(d.Log2()));
   bigint::BnPtr lo = bigint::NewBn(), hi = bigint::NewBn(),
                 q_hi = bigint::NewBn();
   int64_t w = std::min(q_bits + 128, exact_bits);
   for (;;) {
+    const int64_t f = std::max(w, q_bits + 128) - 64 - lead;
     bool sticky = false;
     const bool exact = bigint::ScaledBounds(d.m.get(), d.z, d.e10, f, w,
                                             lo.get(), hi.get(), &sticky, ctx);
     const int64_t drop = BN_num_bits(lo.get()) - q_bits;
     if (drop < 2) {  // the estimate of the magnitude was off: scale up
-      f += 64 - drop;
+      lead -= 64 - drop;
       continue;
     }
     CHECK(BN_rshift(q, lo.get(), static_cast<int>(drop)));
