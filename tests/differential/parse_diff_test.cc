@@ -461,13 +461,11 @@ TEST_F(ParseDiffTest, ExponentRangeEnds) {
       const int bits = Uniform(1, 100);
       BinaryFraction(bits, exp - bits, x_);
     }
-    // Decimal text, rounded from the exact value in some direction. At most
-    // (prec + 40) / 4 digits keep it about 2^-(prec + 40) or more away from
-    // every prec-bit boundary: texts closer than 2^-(prec + 64) to one are
-    // resolved at these exponents only from the whole power 10^(6e7), 1.4e8
-    // bits, and take tens of seconds each.
+    // Decimal text, rounded from the exact value in some direction: with
+    // more digits than prec bits hold, it lies very close to a prec-bit
+    // boundary, which must be settled without the whole power 10^(6e7).
     mpfr_exp_t e = 0;
-    const int n = Uniform(1, std::min(60, (prec + 40) / 4));
+    const int n = Uniform(1, 60);
     char* raw = mpfr_get_str(nullptr, &e, 10, n, x_,
                              MpfrMode(EF::RoundingMode(Uniform(0, 5))));
     std::string digits(raw + (raw[0] == '-'));
