@@ -456,6 +456,21 @@ double Log10Magnitude(const BIGNUM* m, int e) {
 
 namespace {
 
+// Appends the next power of the ladder 10^(chunk * 2^i) to *powers: 10^chunk
+// first, then the square of the last one.
+void PushPowerOf10(int64_t chunk, std::vector<BnPtr>* powers, BN_CTX* ctx) {
+  BnPtr p = NewBn();
+  if (powers->empty()) {
+    BnPtr ten = NewBn(), exp = NewBn();
+    CHECK(BN_set_word(ten.get(), 10));
+    CHECK(BN_set_word(exp.get(), static_cast<BN_ULONG>(chunk)));
+    CHECK(BN_exp(p.get(), ten.get(), exp.get(), ctx));
+  } else {
+    Sqr(p.get(), powers->back().get(), ctx);
+  }
+  powers->push_back(std::move(p));
+}
+
 // Decimal text of big integers in subquadratic time: split by the powers
 // 10^(chunk * 2^i), each made once with its reciprocal, down to pieces that
 // BN_bn2dec converts. The chunk, at most kMaxChunkDigits, is fitted to the
@@ -515,21 +530,13 @@ class DecimalWriter {
   // 10^(chunk_ * 2^level), and its reciprocal when Newton uses it.
   const BIGNUM* Power(int level) {
     while (static_cast<int>(powers_.size()) <= level) {
-      BnPtr p = NewBn();
-      if (powers_.empty()) {
-        BnPtr ten = NewBn(), exp = NewBn();
-        CHECK(BN_set_word(ten.get(), 10));
-        CHECK(BN_set_word(exp.get(), chunk_));
-        CHECK(BN_exp(p.get(), ten.get(), exp.get(), ctx_));
-      } else {
-        Sqr(p.get(), powers_.back().get(), ctx_);
-      }
+      PushPowerOf10(chunk_, &powers_, ctx_);
+      const BIGNUM* p = powers_.back().get();
       BnPtr recip;
-      if (static_cast<int>(BN_num_bits(p.get())) > kNewtonBits) {
+      if (static_cast<int>(BN_num_bits(p)) > kNewtonBits) {
         recip = NewBn();
-        Reciprocal(recip.get(), p.get(), ctx_);
+        Reciprocal(recip.get(), p, ctx_);
       }
-      powers_.push_back(std::move(p));
       recips_.push_back(std::move(recip));
     }
     return powers_[level].get();
@@ -589,16 +596,7 @@ class DecimalReader {
   // 10^(kLeafDigits * 2^level).
   const BIGNUM* Power(int level) {
     while (static_cast<int>(powers_.size()) <= level) {
-      BnPtr p = NewBn();
-      if (powers_.empty()) {
-        BnPtr ten = NewBn(), exp = NewBn();
-        CHECK(BN_set_word(ten.get(), 10));
-        CHECK(BN_set_word(exp.get(), kLeafDigits));
-        CHECK(BN_exp(p.get(), ten.get(), exp.get(), ctx_));
-      } else {
-        Sqr(p.get(), powers_.back().get(), ctx_);
-      }
-      powers_.push_back(std::move(p));
+      PushPowerOf10(kLeafDigits, &powers_, ctx_);
     }
     return powers_[level].get();
   }

@@ -234,6 +234,19 @@ class ParseDiffTest : public ::testing::Test {
     }
   }
 
+  // A tie sign * digits * 10^exp10 broken both ways by a digit `zeros + 1`
+  // places past its last: a 1 after zeros above it, and below it the digits
+  // less one unit followed by nines.
+  void ExpectTiesBroken(const std::string& sign, const std::string& digits,
+                        int64_t exp10, int zeros, int prec) {
+    const int64_t e = exp10 - zeros - 1;
+    ExpectRounded(Decimal(sign, digits + std::string(zeros, '0') + "1", e).text,
+                  prec);
+    ExpectRounded(
+        Decimal(sign, Decrement(digits) + std::string(zeros + 1, '9'), e).text,
+        prec);
+  }
+
   // FromString(text) against the exact reading at lit.exact_bits: the value
   // when MPFR reads it exactly and it lies within the limits, else nullopt.
   // Rounded to kMaxPrec or INT_MAX bits, such a value comes back unchanged in
@@ -362,15 +375,7 @@ TEST_F(ParseDiffTest, TiesAndNearTies) {
     ExpectExact(tie);
     ExpectRounded(tie.text, prec + 1);  // exact at p + 1 bits
     ExpectRounded(ExactHex(x_).text, prec);
-    const int zeros = Uniform(0, 40);
-    ExpectRounded(
-        Decimal(sign, digits + std::string(zeros, '0') + "1", exp10 - zeros - 1)
-            .text,
-        prec);
-    ExpectRounded(Decimal(sign, Decrement(digits) + std::string(zeros + 1, '9'),
-                          exp10 - zeros - 1)
-                      .text,
-                  prec);
+    ExpectTiesBroken(sign, digits, exp10, Uniform(0, 40), prec);
   }
 }
 
@@ -383,15 +388,7 @@ TEST_F(ParseDiffSlowTest, TiesBrokenFarAway) {
     std::string sign;
     int64_t exp10 = 0;
     const std::string digits = ExactDigits(x_, &sign, &exp10);
-    const int zeros = Uniform(200, 3000);
-    ExpectRounded(
-        Decimal(sign, digits + std::string(zeros, '0') + "1", exp10 - zeros - 1)
-            .text,
-        prec);
-    ExpectRounded(Decimal(sign, Decrement(digits) + std::string(zeros + 1, '9'),
-                          exp10 - zeros - 1)
-                      .text,
-                  prec);
+    ExpectTiesBroken(sign, digits, exp10, Uniform(200, 3000), prec);
   }
 }
 
