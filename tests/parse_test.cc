@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "math/exactfloat.h"
+#include "tests/differential/mpfr_oracle.h"
 #include "tests/testing.h"
 
 namespace nurvik::lattis {
@@ -483,42 +484,9 @@ TEST(FromStringTest, LongExponentsRoundCheaply) {
 
 // Texts written by the library, reread.
 
-// Random values: mantissas of 1 to 3000 bits in pieces of random bits, runs
-// of ones and runs of zeros; exponents near 1, in the double range, anywhere,
-// and at both ends of the range.
-class ValueGen {
- public:
-  explicit ValueGen(uint64_t seed) : rng_(seed) {}
-  int Uniform(int lo, int hi) {
-    return std::uniform_int_distribution<int>(lo, hi)(rng_);
-  }
-  EF Value() {
-    const int prec_class = Uniform(0, 9);
-    const int prec = prec_class < 4   ? Uniform(1, 64)
-                     : prec_class < 8 ? Uniform(65, 400)
-                                      : Uniform(401, 3000);
-    EF mantissa;
-    for (int bits = prec; bits > 0;) {
-      const int len = std::min(bits, Uniform(1, 52)), style = Uniform(0, 2);
-      uint64_t piece = style == 0 ? rng_() : style == 1 ? ~uint64_t{0} : 0;
-      piece &= (uint64_t{1} << len) - 1;
-      if (bits == prec) piece |= uint64_t{1} << (len - 1);
-      mantissa = ldexp(mantissa, len) + EF(piece);
-      bits -= len;
-    }
-    const int exp_class = Uniform(0, 9);
-    const int exp =
-        exp_class < 3   ? Uniform(-70, 70)
-        : exp_class < 5 ? Uniform(-1100, 1100)
-        : exp_class < 7 ? Uniform(EF::kMinExp, EF::kMaxExp)
-        : exp_class < 8 ? EF::kMaxExp - Uniform(0, 3)
-                        : EF::kMinExp + Uniform(0, 3);
-    return ldexp(mantissa, exp - prec) * EF(Uniform(0, 1) ? -1 : 1);
-  }
-
- private:
-  std::mt19937_64 rng_;
-};
+// Random values, special ones now and then, with exponents near 1, in the
+// double range, anywhere and at both ends of the range.
+using ValueGen = testing::RandomValues;
 
 std::vector<EF> SpecialAndEdgeValues() {
   return {EF::SignedZero(1),
